@@ -1,0 +1,19 @@
+// Waiting: every wait of the system goes through a Clock so that tests can use virtual time.
+#pragma once
+
+#include <cstdint>
+
+namespace qwus {
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+
+  // Blocks the calling thread for `milliseconds` (Sleep). Safe to call from several threads.
+  virtual void sleep(std::uint32_t milliseconds) = 0;
+};
+
+// The system's real clock: sleeps for the full time asked. Lives as long as the process.
+Clock& systemClock();
+
+}  // namespace qwus
