@@ -1,0 +1,103 @@
+// The firmware upgrade engine's object: one upgrade run of one arrival, its device record, and the
+// operations of package choice, listing parsing, tool running and the upgrade procedure.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "eventlog/event_source.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
+#include "platform/process.h"
+#include "platform/standard_output.h"
+#include "platform/text.h"
+
+namespace qwus {
+
+// Where the product keeps its firmware packages and finds dfu-util.exe (with the closing backslash).
+inline constexpr char16_t kInstallDirectory[] = u"C:\\Program Files\\Quorlan\\orvale\\Services\\";
+
+// The record of one DFU device as the latest listing showed it. A plain value type.
+struct DfuDeviceInfo {
+  Text version;            // the trimmed text after "ver="
+  std::int32_t cfgId = 0;  // the number after "cfg="
+  Text sn;                 // the serial number after "serial=", quotes removed, trimmed
+  std::int32_t mode = 2;   // 0 runtime, 1 DFU, 2 not seen
+};
+
+// What an upgrade run needs from outside. The product passes the system's adapters, the engine's
+// process-wide event source and kInstallDirectory; tests pass fakes and a temporary directory.
+struct UpgradeEnvironment {
+  EventSource& events;       // the engine's event source
+  FileSystem& files;
+  ProcessLauncher& processes;
+  Clock& clock;
+  TraceOutput& trace;        // standard output
+  Text installDirectory;     // ends with a path separator
+};
+
+// Outcome codes of initDfuDevList, doUpgrade and doDevDetach.
+inline constexpr int kOutcomeNoPackage = 1;        // package discovery or target version failed
+inline constexpr int kOutcomeListed = 2;           // the listing ran and was parsed
+inline constexpr int kOutcomeDetached = 3;         // the runtime-mode device was detached
+inline constexpr int kOutcomeToolRan = 4;          // download (or detach) ran and was parsed
+inline constexpr int kOutcomeToolNotStarted = 5;   // the tool failed to start
+inline constexpr int kOutcomeUpToDate = 6;         // "return for latest build!"
+inline constexpr int kOutcomeFailed = 7;           // device not seen, pipe or listing tool failed
+
+// One upgrade run. Built by the upgrade worker for one arrival and used by that thread only. The
+// operations read and write the fields directly; tests inspect them the same way.
+class OrvaleUpgradeProcess {
+ public:
+  explicit OrvaleUpgradeProcess(const UpgradeEnvironment& environment);
+  OrvaleUpgradeProcess(const OrvaleUpgradeProcess&) = delete;
+  OrvaleUpgradeProcess& operator=(const OrvaleUpgradeProcess&) = delete;
+
+  // Upgrade procedure.
+  // Chooses the package, lists the devices with "dfu-util.exe -l" and parses the listing.
+  // Returns kOutcomeNoPackage, kOutcomeListed or kOutcomeFailed.
+  int initDfuDevList();
+  // Lists again (device not seen), stops (up to date), detaches (runtime) or downloads (DFU).
+  // Returns kOutcomeDetached, kOutcomeToolRan, kOutcomeToolNotStarted, kOutcomeUpToDate or
+  // kOutcomeFailed.
+  int doUpgrade();
+  // Runs the detach for the device record `device`, a copy of updev. Returns kOutcomeToolRan,
+  // kOutcomeToolNotStarted or kOutcomeFailed.
+  int doDevDetach(DfuDeviceInfo device);
+
+  // Command runner.
+  // Starts `cmdline` with its output on `pipe`; for a device in DFU mode waits 50 s after the
+  // start. Returns 0, or a negative status when the tool could not be started.
+  int doCmd(Text& cmdline, OutputPipe& pipe);
+  // Reads everything the tool writes until the pipe ends, reports it, parses it and closes the
+  // read end. Returns 0.
+  int handlePipeInfo(OutputPipe& pipe);
+
+  // Listing parser.
+  // Parses a tool's whole output into updev; the first line is never examined.
+  void analyseBuffer(Text output);
+  // Reads one device line into updev.
+  void initDev(Text devData);
+
+  // Package discovery and the version decision.
+  // Chooses the package in `directory` (deleting the others) and reads its version.
+  // Returns 1, or -1 on failure.
+  int initUpgradeInfo(const Text& directory);
+  // Reads the package's version from the DFU suffix of the file at `path` into targetVersion.
+  // Returns 1, or -1 on failure.
+  int readTargetVersion(const Text& path);
+  // True when a device at `version` is to be upgraded to targetVersion.
+  bool checkVersion(Text version);
+
+  bool retry = false;
+  bool upgradeNeeded = false;
+  DfuDeviceInfo updev;
+  Text packageName;
+  Text targetVersion;
+  bool forceUpgrade = false;
+
+ private:
+  UpgradeEnvironment env_;
+};
+
+}  // namespace qwus
