@@ -106,7 +106,7 @@ int formatEventTextArgs(MessageBuffer& buffer, const char16_t* format,
     const FormatArg* arg = takeArg();
     switch (*p) {
       case u's':
-        if (arg != nullptr && arg->kind() == FormatArg::Kind::Text) {
+        if (arg != nullptr && arg->kind() == FormatArg::Kind::String) {
           const std::u16string_view text = arg->text();
           for (int i = static_cast<int>(text.size()); i < width; ++i) out.put(u' ');
           out.put(text);

@@ -19,11 +19,11 @@ using MessageBuffer = std::array<char16_t, kMessageBufferSize>;
 // conversions. Holds a view: the argument must outlive the formatting call.
 class FormatArg {
  public:
-  enum class Kind { Text, Integer };
+  enum class Kind { String, Integer };
 
-  FormatArg(const char16_t* text) noexcept : kind_(Kind::Text), text_(text ? text : u"") {}
-  FormatArg(const std::u16string& text) noexcept : kind_(Kind::Text), text_(text) {}
-  FormatArg(std::u16string_view text) noexcept : kind_(Kind::Text), text_(text) {}
+  FormatArg(const char16_t* text) noexcept : kind_(Kind::String), text_(text ? text : u"") {}
+  FormatArg(const std::u16string& text) noexcept : kind_(Kind::String), text_(text) {}
+  FormatArg(std::u16string_view text) noexcept : kind_(Kind::String), text_(text) {}
   template <typename Int, typename = std::enable_if_t<std::is_integral_v<Int>>>
   FormatArg(Int value) noexcept : kind_(Kind::Integer), integer_(static_cast<std::int64_t>(value)) {}
 
