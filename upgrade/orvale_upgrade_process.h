@@ -97,6 +97,14 @@ class OrvaleUpgradeProcess {
   bool forceUpgrade = false;
 
  private:
+  // Reports one message of the engine, always as information.
+  template <typename... Args>
+  void report(const char16_t* format, const Args&... args) {
+    reportFormatted(env_.events, EventType::Information, format, args...);
+  }
+  // Writes one trace line, `label` then `value`, to the trace output in a single write.
+  void trace(TextView label, TextView value);
+
   UpgradeEnvironment env_;
 };
 
