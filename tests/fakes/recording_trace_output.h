@@ -11,7 +11,7 @@ class RecordingTraceOutput final : public TraceOutput {
  public:
   void write(TextView text) override { writes_.emplace_back(text); }
 
-  // Every write, in order, each exactly as written.
+  // Every write, in order, each exactly as the caller passed it.
   const std::vector<Text>& writes() const { return writes_; }
   void clear() { writes_.clear(); }
 
