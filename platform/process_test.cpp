@@ -130,7 +130,7 @@ TEST_F(ProcessLauncherTest, SeveralMegabytesArriveWholeInReadsOfAtMostTheAskedSi
 TEST_F(ProcessLauncherTest, BytesOfAnyValueArriveUnchanged) {
   DeviceState nul;
   nul.misbehave = simulator::kNulBytes;
-  const Collected withNul = run(command(device(nul, "nul"), u"-l"));
+  const Collected withNul = run(command(device(nul, "zero-bytes"), u"-l"));
   EXPECT_NE(withNul.bytes.find(std::string("Found \0\0 nothing", 16)), std::string::npos);
   EXPECT_NE(withNul.bytes.find("serial=\"A7X2249\""), std::string::npos);
 

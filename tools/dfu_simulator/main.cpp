@@ -304,8 +304,16 @@ int download(Printer& out, DeviceState& state, const Options& options,
     std::snprintf(version, sizeof version, "%04x", byte(16) | (byte(15) << 8));
     const unsigned product = byte(14) | (byte(13) << 8);
     const unsigned vendor = byte(12) | (byte(11) << 8);
-    if (vendor != 0xffff) out.line("Match vendor ID from file: " + std::string(kVendor));
-    if (product != 0xffff) out.line("Match product ID from file: " + std::string(kDfuProduct));
+    // Without -d the ids of the file choose the device.
+    char id[8];
+    if (options.device.empty() && vendor != 0xffff) {
+      std::snprintf(id, sizeof id, "%04x", vendor);
+      out.line(std::string("Match vendor ID from file: ") + id);
+    }
+    if (options.device.empty() && product != 0xffff) {
+      std::snprintf(id, sizeof id, "%04x", product);
+      out.line(std::string("Match product ID from file: ") + id);
+    }
     payload -= byte(5);
   } else {
     error("Invalid DFU suffix signature");
