@@ -1,0 +1,85 @@
+// The test host's events file.
+#include "platform/events_file_log.h"
+
+namespace qwus {
+
+EventsFileLog::EventsFileLog(EventLog& inner, std::FILE* file) : inner_(inner), file_(file) {}
+
+EventsFileLog::~EventsFileLog() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+EventLogHandle EventsFileLog::registerSource(const char16_t* name) {
+  const EventLogHandle handle = inner_.registerSource(name);
+  std::lock_guard lock(mutex_);
+  // A source that failed, or one beyond the table, is passed through without the file.
+  if (handle == nullptr || used_ == sources_.size()) return handle;
+  Source& source = sources_[used_++];
+  source.inner = handle;
+  toUtf8(TextView(name), source.name.data(), source.name.size());
+  return &source;
+}
+
+bool EventsFileLog::report(EventLogHandle handle, EventType type, std::uint16_t category,
+                           std::uint32_t eventId, const char16_t* text) {
+  const auto* source = static_cast<const Source*>(handle);
+  bool ours = false;
+  {
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = 0; i < used_; ++i) ours = ours || source == &sources_[i];
+  }
+  if (!ours) return inner_.report(handle, type, category, eventId, text);
+
+  const bool written = inner_.report(source->inner, type, category, eventId, text);
+  char line[2048];
+  const std::size_t length = formatLine(source->name.data(), eventId, type, text, line, sizeof line);
+  std::lock_guard lock(mutex_);
+  if (file_ != nullptr) {
+    std::fwrite(line, 1, length, file_);
+    std::fputc('\n', file_);
+    std::fflush(file_);
+  }
+  return written;
+}
+
+std::size_t EventsFileLog::formatLine(const char* sourceName, std::uint32_t eventId, EventType type,
+                                      const char16_t* text, char* out, std::size_t size) {
+  std::size_t used = 0;
+  const auto put = [&](char c) {
+    if (used + 1 < size) out[used++] = c;
+  };
+  const auto putString = [&](const char* s) {
+    for (; *s != '\0'; ++s) put(*s);
+  };
+  const auto putNumber = [&](std::uint32_t value) {
+    char digits[12];
+    int count = 0;
+    do {
+      digits[count++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value != 0);
+    while (count > 0) put(digits[--count]);
+  };
+
+  putString(sourceName);
+  put('\t');
+  putNumber(eventId);
+  put('\t');
+  putNumber(static_cast<std::uint32_t>(type));
+  put('\t');
+  char utf8[1024];
+  toUtf8(TextView(text), utf8, sizeof utf8);
+  for (const char* p = utf8; *p != '\0'; ++p) {
+    switch (*p) {
+      case '\\': putString("\\\\"); break;
+      case '\t': putString("\\t"); break;
+      case '\n': putString("\\n"); break;
+      case '\r': putString("\\r"); break;
+      default: put(*p); break;
+    }
+  }
+  if (size > 0) out[used] = '\0';
+  return used;
+}
+
+}  // namespace qwus

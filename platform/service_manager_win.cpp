@@ -1,0 +1,189 @@
+// Windows service control manager adapter.
+#include "platform/service_manager.h"
+
+#include <windows.h>
+#include <dbt.h>
+
+#include <cstddef>
+
+#include "platform/service_manager_win.h"
+#include "platform/win_text.h"
+
+namespace qwus {
+namespace {
+
+static_assert(sizeof(ServiceStatus) == sizeof(SERVICE_STATUS));
+static_assert(offsetof(ServiceStatus, dwWaitHint) == offsetof(SERVICE_STATUS, dwWaitHint));
+static_assert(sizeof(Guid) == sizeof(GUID));
+static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) == 32);
+static_assert(kServiceWin32 == SERVICE_WIN32 && kServiceWin32OwnProcess == SERVICE_WIN32_OWN_PROCESS);
+static_assert(kServiceStopped == SERVICE_STOPPED && kServiceStartPending == SERVICE_START_PENDING);
+static_assert(kServiceStopPending == SERVICE_STOP_PENDING && kServiceRunning == SERVICE_RUNNING);
+static_assert(kServiceAcceptStop == SERVICE_ACCEPT_STOP);
+static_assert(kServiceAcceptShutdown == SERVICE_ACCEPT_SHUTDOWN);
+static_assert(kServiceControlStop == SERVICE_CONTROL_STOP);
+static_assert(kServiceControlShutdown == SERVICE_CONTROL_SHUTDOWN);
+static_assert(kServiceControlInterrogate == SERVICE_CONTROL_INTERROGATE);
+static_assert(kServiceControlDeviceEvent == SERVICE_CONTROL_DEVICEEVENT);
+static_assert(kDbtDeviceArrival == DBT_DEVICEARRIVAL);
+static_assert(kDbtDeviceRemoveComplete == DBT_DEVICEREMOVECOMPLETE);
+static_assert(kDbtDevnodesChanged == DBT_DEVNODES_CHANGED);
+static_assert(kScManagerConnect == SC_MANAGER_CONNECT);
+static_assert(kScManagerCreateService == SC_MANAGER_CREATE_SERVICE);
+static_assert(kServiceAllAccess == SERVICE_ALL_ACCESS && kDeleteAccess == DELETE);
+static_assert(kServiceQueryStatus == SERVICE_QUERY_STATUS);
+static_assert(kServiceAutoStart == SERVICE_AUTO_START);
+static_assert(kServiceErrorCritical == SERVICE_ERROR_CRITICAL && kMaxPath == MAX_PATH);
+
+// The dispatcher and the control handler are called back without a context of ours, and a
+// process has one dispatcher: what they need is kept here.
+ServiceMainRoutine gServiceMain = nullptr;
+void* gServiceMainContext = nullptr;
+ControlHandler gControlHandler = nullptr;
+WindowsServiceManager* gHandlerOwner = nullptr;
+
+void WINAPI serviceMainTrampoline(DWORD argumentCount, LPWSTR* arguments) {
+  gServiceMain(gServiceMainContext, argumentCount, reinterpret_cast<char16_t**>(arguments));
+}
+
+DWORD WINAPI controlHandlerTrampoline(DWORD control, DWORD eventType, LPVOID eventData,
+                                      LPVOID context) {
+  return gHandlerOwner->deliver(control, eventType, eventData, context);
+}
+
+}  // namespace
+
+std::uint32_t WindowsServiceManager::deliver(std::uint32_t control, std::uint32_t eventType,
+                                             void* eventData, void* context) {
+  if (injectArrivals_ && control >= 128 && control <= 130) {
+    return deliverInjected(control, context);
+  }
+  if (control == SERVICE_CONTROL_DEVICEEVENT &&
+      (eventType == DBT_DEVICEARRIVAL || eventType == DBT_DEVICEREMOVECOMPLETE)) {
+    // Only a device-interface record is handed on; anything else arrives as "no record".
+    DeviceInterfaceEvent event;
+    const auto* header = static_cast<const DEV_BROADCAST_HDR*>(eventData);
+    if (header != nullptr && header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE) {
+      const auto* record = static_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(eventData);
+      CopyMemory(&event.classGuid, &record->dbcc_classguid, sizeof(Guid));
+      event.name = asText(record->dbcc_name);
+      return gControlHandler(control, eventType, &event, context);
+    }
+    return gControlHandler(control, eventType, nullptr, context);
+  }
+  return gControlHandler(control, eventType, eventData, context);
+}
+
+std::uint32_t WindowsServiceManager::deliverInjected(std::uint32_t control, void* context) {
+  if (control == 130) {
+    return gControlHandler(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVNODES_CHANGED, nullptr, context);
+  }
+  const Text path = readFirstLine(arrivalFile_);
+  DeviceInterfaceEvent event;
+  event.classGuid = watchedClass_;
+  event.name = path.c_str();
+  const std::uint32_t eventType = control == 128 ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
+  return gControlHandler(SERVICE_CONTROL_DEVICEEVENT, eventType, &event, context);
+}
+
+bool WindowsServiceManager::runDispatcher(const char16_t* name, ServiceMainRoutine routine,
+                                          void* context) {
+  gServiceMain = routine;
+  gServiceMainContext = context;
+  Text serviceName(name);
+  SERVICE_TABLE_ENTRYW table[] = {{asWide(serviceName.data()), &serviceMainTrampoline},
+                                  {nullptr, nullptr}};
+  return StartServiceCtrlDispatcherW(table) != FALSE;
+}
+
+std::uint32_t WindowsServiceManager::lastError() { return GetLastError(); }
+
+StatusHandle WindowsServiceManager::registerControlHandler(const char16_t* name,
+                                                           ControlHandler handler, void* context) {
+  gControlHandler = handler;
+  gHandlerOwner = this;
+  return RegisterServiceCtrlHandlerExW(asWide(name), &controlHandlerTrampoline, context);
+}
+
+void WindowsServiceManager::setStatus(StatusHandle handle, const ServiceStatus& status) {
+  SERVICE_STATUS record;
+  CopyMemory(&record, &status, sizeof record);
+  SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(handle), &record);
+}
+
+NotifyHandle WindowsServiceManager::registerDeviceNotification(StatusHandle recipient,
+                                                               const Guid& interfaceClass) {
+  watchedClass_ = interfaceClass;
+  DEV_BROADCAST_DEVICEINTERFACE_W filter;
+  ZeroMemory(&filter, sizeof filter);
+  filter.dbcc_size = sizeof filter;
+  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  CopyMemory(&filter.dbcc_classguid, &interfaceClass, sizeof(GUID));
+  return RegisterDeviceNotificationW(recipient, &filter, DEVICE_NOTIFY_SERVICE_HANDLE);
+}
+
+void WindowsServiceManager::unregisterDeviceNotification(NotifyHandle handle) {
+  UnregisterDeviceNotification(handle);
+}
+
+ScHandle WindowsServiceManager::openManager(std::uint32_t access) {
+  return OpenSCManagerW(nullptr, nullptr, access);
+}
+
+ScHandle WindowsServiceManager::createService(ScHandle manager, const ServiceConfig& config) {
+  return CreateServiceW(static_cast<SC_HANDLE>(manager), asWide(config.serviceName),
+                        asWide(config.displayName), config.desiredAccess, config.serviceType,
+                        config.startType, config.errorControl, asWide(config.binaryPathName),
+                        nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+ScHandle WindowsServiceManager::openService(ScHandle manager, const char16_t* name,
+                                            std::uint32_t access) {
+  return OpenServiceW(static_cast<SC_HANDLE>(manager), asWide(name), access);
+}
+
+bool WindowsServiceManager::queryStatus(ScHandle service, ServiceStatus& status) {
+  SERVICE_STATUS record;
+  if (!QueryServiceStatus(static_cast<SC_HANDLE>(service), &record)) return false;
+  CopyMemory(&status, &record, sizeof record);
+  return true;
+}
+
+bool WindowsServiceManager::deleteService(ScHandle service) {
+  return DeleteService(static_cast<SC_HANDLE>(service)) != FALSE;
+}
+
+void WindowsServiceManager::closeHandle(ScHandle handle) {
+  CloseServiceHandle(static_cast<SC_HANDLE>(handle));
+}
+
+std::uint32_t WindowsServiceManager::moduleFileName(char16_t* buffer, std::uint32_t size) {
+  return GetModuleFileNameW(nullptr, asWide(buffer), size);
+}
+
+void WindowsServiceManager::injectArrivalsFrom(Text arrivalFile) {
+  injectArrivals_ = true;
+  arrivalFile_ = std::move(arrivalFile);
+}
+
+Text WindowsServiceManager::readFirstLine(const Text& path) {
+  HANDLE file = CreateFileW(asWide(path.c_str()), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return Text();
+  char buffer[4096];
+  DWORD read = 0;
+  const BOOL ok = ReadFile(file, buffer, sizeof buffer, &read, nullptr);
+  CloseHandle(file);
+  if (!ok) return Text();
+  std::string_view bytes(buffer, read);
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+  bytes = bytes.substr(0, bytes.find_first_of("\r\n"));
+  return fromUtf8(bytes);
+}
+
+ServiceManager& systemServiceManager() {
+  static WindowsServiceManager manager;
+  return manager;
+}
+
+}  // namespace qwus

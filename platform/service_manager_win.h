@@ -1,0 +1,45 @@
+// Windows only: the service control manager adapter, with the test host's injected arrivals.
+#pragma once
+
+#include "platform/service_manager.h"
+#include "platform/text.h"
+
+namespace qwus {
+
+class WindowsServiceManager final : public ServiceManager {
+ public:
+  bool runDispatcher(const char16_t* name, ServiceMainRoutine routine, void* context) override;
+  std::uint32_t lastError() override;
+  StatusHandle registerControlHandler(const char16_t* name, ControlHandler handler,
+                                      void* context) override;
+  void setStatus(StatusHandle handle, const ServiceStatus& status) override;
+  NotifyHandle registerDeviceNotification(StatusHandle recipient,
+                                          const Guid& interfaceClass) override;
+  void unregisterDeviceNotification(NotifyHandle handle) override;
+  ScHandle openManager(std::uint32_t access) override;
+  ScHandle createService(ScHandle manager, const ServiceConfig& config) override;
+  ScHandle openService(ScHandle manager, const char16_t* name, std::uint32_t access) override;
+  bool queryStatus(ScHandle service, ServiceStatus& status) override;
+  bool deleteService(ScHandle service) override;
+  void closeHandle(ScHandle handle) override;
+  std::uint32_t moduleFileName(char16_t* buffer, std::uint32_t size) override;
+
+  // Test host only: user-defined controls become device events. 128 is an arrival and 129 a
+  // removal of an interface of the watched class whose path is the first line of the UTF-8 file
+  // `arrivalFile`; 130 is an event of type DBT_DEVNODES_CHANGED. Call before the dispatcher runs.
+  void injectArrivalsFrom(Text arrivalFile);
+
+  // Hands one control to the registered handler, translating device-interface records.
+  std::uint32_t deliver(std::uint32_t control, std::uint32_t eventType, void* eventData,
+                        void* context);
+
+ private:
+  std::uint32_t deliverInjected(std::uint32_t control, void* context);
+  static Text readFirstLine(const Text& path);
+
+  bool injectArrivals_ = false;
+  Text arrivalFile_;
+  Guid watchedClass_;
+};
+
+}  // namespace qwus

@@ -1,0 +1,123 @@
+// Tests of device events: the arrival's messages, the kept path and the worker it starts.
+#include "service/device_arrival.h"
+
+#include "service/service_control.h"
+#include "service/service_test_support.h"
+
+namespace qwus {
+namespace {
+
+using testing::Message;
+constexpr auto W = EventType::Warning;
+constexpr auto E = EventType::Error;
+constexpr auto I = EventType::Information;
+
+class DeviceArrivalTest : public testing::ServiceTest {
+ protected:
+  DeviceArrivalTest() {
+    context = new ServiceContext(*env);  // never freed, like the service's own
+    initializeService(*context);
+    log.clear();
+  }
+
+  void arrive(const std::u16string& path) {
+    DeviceInterfaceEvent event;
+    event.classGuid = watchedInterfaceClass;
+    event.name = path.c_str();
+    serviceControlHandler(kServiceControlDeviceEvent, kDbtDeviceArrival, &event, context);
+  }
+
+  ServiceContext* context = nullptr;
+};
+
+TEST_F(DeviceArrivalTest, ArrivalWaitsLogsClassAndStartsWorkerWhateverThePath) {
+  const struct {
+    std::u16string path;
+    Message verdict;
+  } cases[] = {
+      {u"\\\\?\\USB#VID_C4E2&PID_8351#A7X2249#{5e1c7a93-2b64-4d0f-9a83-c61e27b4d850}",
+       {W, u"arrival device is Quorlan Orvale."}},
+      {u"\\\\?\\USB#VID_C4E2&PID_8352#A7X2249", {W, u"arrival device is Quorlan Orvale."}},
+      {u"PID_8351 and PID_8352", {W, u"arrival device is Quorlan Orvale."}},
+      {u"\\\\?\\usb#vid_c4e2&pid_8351#a7x2249", {E, u"arrival device is not Quorlan Orvale."}},
+      {u"\\\\?\\USB#VID_046D&PID_C52B#6&1", {E, u"arrival device is not Quorlan Orvale."}},
+      {u"", {E, u"arrival device is not Quorlan Orvale."}},
+  };
+  std::size_t workers = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(toUtf8(c.path));
+    log.clear();
+    arrive(c.path);
+    EXPECT_EQ(serviceMessages(),
+              (std::vector<Message>{
+                  {I, u"control code: SERVICE_CONTROL_DEVICEEVENT."},
+                  {I, u"dwEventType: 32768"},
+                  {I, u"device event: device arrival, waiting for 5 seconds..."},
+                  {I, u"Guid = {5E1C7A93-2B64-4D0F-9A83-C61E27B4D850}"},
+                  c.verdict}));
+    EXPECT_EQ(threads.pending(), ++workers);
+    EXPECT_EQ(std::u16string(context->devicePath), c.path);
+  }
+  EXPECT_EQ(clock.waits(), std::vector<std::uint32_t>(workers, 5000));
+  EXPECT_FALSE(context->workerParam.forceUpgrade.load());
+  EXPECT_EQ(context->workerParam.service.load(), context);
+  EXPECT_NE(context->workerThreadId, 0u);
+}
+
+TEST_F(DeviceArrivalTest, ShorterPathLeavesNothingOfTheLongerOne) {
+  arrive(u"\\\\?\\USB#VID_046D&PID_C52B#long-instance-path-PID_8351");
+  arrive(u"short");
+  EXPECT_EQ(std::u16string(context->devicePath), u"short");
+  EXPECT_EQ(serviceMessages().back(), (Message{E, u"arrival device is not Quorlan Orvale."}));
+}
+
+TEST_F(DeviceArrivalTest, OverlongPathIsCutTo259Characters) {
+  for (std::size_t length : {259u, 260u, 261u, 5000u}) {
+    SCOPED_TRACE(length);
+    std::u16string path(length, u'x');
+    path.replace(250, 8, u"PID_8351");
+    arrive(path);
+    EXPECT_EQ(std::u16string(context->devicePath), path.substr(0, 259));
+    EXPECT_EQ(context->devicePath[kDevicePathLength - 1], u'\0');
+    EXPECT_EQ(serviceMessages().back(), (Message{W, u"arrival device is Quorlan Orvale."}));
+  }
+  // A pattern that only the cut-off part holds is not seen.
+  std::u16string path(300, u'y');
+  path.replace(280, 8, u"PID_8352");
+  arrive(path);
+  EXPECT_EQ(serviceMessages().back(), (Message{E, u"arrival device is not Quorlan Orvale."}));
+}
+
+TEST_F(DeviceArrivalTest, RemovalAndOtherEventsAreOnlyLogged) {
+  DeviceInterfaceEvent event;
+  event.name = u"PID_8351";
+  serviceControlHandler(kServiceControlDeviceEvent, kDbtDeviceRemoveComplete, &event, context);
+  serviceControlHandler(kServiceControlDeviceEvent, kDbtDevnodesChanged, nullptr, context);
+  EXPECT_EQ(serviceMessages(),
+            (std::vector<Message>{{I, u"control code: SERVICE_CONTROL_DEVICEEVENT."},
+                                  {I, u"dwEventType: 32772"},
+                                  {I, u"device remove"},
+                                  {I, u"control code: SERVICE_CONTROL_DEVICEEVENT."},
+                                  {I, u"dwEventType: 7"},
+                                  {I, u"device event others"}}));
+  EXPECT_EQ(threads.pending(), 0u);
+  EXPECT_TRUE(clock.waits().empty());
+}
+
+TEST_F(DeviceArrivalTest, ArrivalWithoutRecordStillStartsAWorker) {
+  serviceControlHandler(kServiceControlDeviceEvent, kDbtDeviceArrival, nullptr, context);
+  EXPECT_EQ(serviceTexts()[3], u"Guid = {00000000-0000-0000-0000-000000000000}");
+  EXPECT_EQ(serviceMessages().back(), (Message{E, u"arrival device is not Quorlan Orvale."}));
+  EXPECT_EQ(threads.pending(), 1u);
+}
+
+TEST_F(DeviceArrivalTest, FailedThreadStartDropsTheArrivalSilently) {
+  threads.failStart = true;
+  arrive(u"USB#VID_C4E2&PID_8351");
+  EXPECT_EQ(serviceMessages().back(), (Message{W, u"arrival device is Quorlan Orvale."}));
+  EXPECT_EQ(threads.pending(), 0u);
+  EXPECT_EQ(context->workerThreadId, 0u);
+}
+
+}  // namespace
+}  // namespace qwus

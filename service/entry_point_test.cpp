@@ -1,0 +1,161 @@
+// Tests of the command-line table, the dispatcher and the service's registration.
+#include "service/entry_point.h"
+
+#include <thread>
+
+#include "service/service_registration.h"
+#include "service/service_test_support.h"
+
+namespace qwus {
+namespace {
+
+using testing::Message;
+using testing::ServiceTest;
+constexpr auto W = EventType::Warning;
+constexpr auto E = EventType::Error;
+constexpr auto S = EventType::Success;
+constexpr auto I = EventType::Information;
+
+class EntryPointTest : public ServiceTest {
+ protected:
+  int run(std::vector<const char*> arguments) {
+    arguments.insert(arguments.begin(), "QuorlanWindowsUpdateService.exe");
+    return serviceEntryPoint(static_cast<int>(arguments.size()), arguments.data(), *env);
+  }
+};
+
+TEST_F(EntryPointTest, CommandLineTable) {
+  enum class Installed { No, Stopped, Running };
+  const struct {
+    const char* name;
+    std::vector<const char*> arguments;
+    Installed installed;
+    int exitStatus;
+    std::vector<Message> messages;
+  } cases[] = {
+      {"install", {"install"}, Installed::No, 0,
+       {{W, u"service start install."}, {S, u"create service success."},
+        {S, u"service install success."}}},
+      {"install again", {"install"}, Installed::Stopped, -1,
+       {{W, u"service start install."}, {E, u"create service failed."},
+        {E, u"service install failed."}}},
+      {"uninstall stopped", {"uninstall"}, Installed::Stopped, 0,
+       {{W, u"service stopped."}, {S, u"service delete success."},
+        {S, u"service uninstall success."}}},
+      {"uninstall running", {"uninstall"}, Installed::Running, -1,
+       {{E, u"service not stopped, can not delete this service."},
+        {E, u"service uninstall failed."}}},
+      {"uninstall missing", {"uninstall"}, Installed::No, -1,
+       {{E, u"Open talvex windows update service failed."}, {E, u"service uninstall failed."}}},
+      {"capitalised", {"Install"}, Installed::No, -1, {{E, u"service start with bad parameters."}}},
+      {"upper case", {"INSTALL"}, Installed::No, -1, {{E, u"service start with bad parameters."}}},
+      {"longer word", {"installx"}, Installed::No, -1, {{E, u"service start with bad parameters."}}},
+      {"prefix", {"uninstal"}, Installed::No, -1, {{E, u"service start with bad parameters."}}},
+      {"empty", {""}, Installed::No, -1, {{E, u"service start with bad parameters."}}},
+      {"extra argument", {"install", "now"}, Installed::No, -1,
+       {{E, u"service start with bad parameters."}}},
+      {"two uninstalls", {"uninstall", "uninstall"}, Installed::Stopped, -1,
+       {{E, u"service start with bad parameters."}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    log.clear();
+    manager.deleteAll();
+    if (c.installed != Installed::No) {
+      manager.addRegistration(kServiceName,
+                              c.installed == Installed::Running ? kServiceRunning : kServiceStopped);
+    }
+    EXPECT_EQ(run(c.arguments), c.exitStatus);
+    EXPECT_EQ(serviceMessages(), c.messages);
+    EXPECT_EQ(manager.openHandles(), 0u);
+  }
+}
+
+TEST_F(EntryPointTest, RunningServiceIsNeverStoppedOrDeletedByUninstall) {
+  manager.addRegistration(kServiceName, kServiceRunning);
+  EXPECT_EQ(run({"uninstall"}), -1);
+  ASSERT_TRUE(manager.registration(kServiceName));
+  EXPECT_EQ(manager.registration(kServiceName)->currentState, kServiceRunning);
+}
+
+TEST_F(EntryPointTest, InstallRegistersTheRunningExecutableExactly) {
+  manager.modulePath = u"C:\\Program Files\\Quorlan\\orvale\\Services\\QuorlanWindowsUpdateService.exe";
+  ASSERT_EQ(run({"install"}), 0);
+  const auto registration = manager.registration(kServiceName);
+  ASSERT_TRUE(registration);
+  EXPECT_EQ(registration->displayName, kServiceName);
+  EXPECT_EQ(registration->binaryPath, manager.modulePath);  // no quotes, no arguments
+  EXPECT_EQ(registration->desiredAccess, 0xF01FFu);
+  EXPECT_EQ(registration->serviceType, 0x10u);
+  EXPECT_EQ(registration->startType, 2u);
+  EXPECT_EQ(registration->errorControl, 3u);
+  EXPECT_EQ(manager.calls(), (std::vector<std::string>{"openManager 2", "createService",
+                                                        "close service", "close manager"}));
+}
+
+TEST_F(EntryPointTest, RegistrationFailuresReportOnceAndCloseWhatWasOpened) {
+  using Failures = testing::FakeServiceManager::Failures;
+  const struct {
+    const char* name;
+    bool install;
+    bool Failures::*failure;
+    std::u16string message;
+  } cases[] = {
+      {"install: manager", true, &Failures::openManager, u"open service control manager failed."},
+      {"install: module path", true, &Failures::moduleFileName, u"get module file name failed."},
+      {"install: create", true, &Failures::createService, u"create service failed."},
+      {"uninstall: manager", false, &Failures::openManager, u"open service control manager failed."},
+      {"uninstall: query", false, &Failures::queryStatus, u"query service status failed."},
+      {"uninstall: delete", false, &Failures::deleteService, u"service delete failed."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    log.clear();
+    manager.deleteAll();
+    if (!c.install) manager.addRegistration(kServiceName, kServiceStopped);
+    manager.fail.*c.failure = true;
+    EXPECT_EQ(c.install ? installService(*env) : uninstallService(*env), 1);
+    const auto texts = serviceTexts();
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.back(), c.message);
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), c.message), 1);
+    EXPECT_EQ(serviceMessages().back().first, E);
+    EXPECT_EQ(manager.openHandles(), 0u);
+  }
+}
+
+TEST_F(EntryPointTest, UninstallOpensWithDeleteAndQueryAccessAndClosesServiceFirst) {
+  manager.addRegistration(kServiceName, kServiceStopped);
+  ASSERT_EQ(uninstallService(*env), 0);
+  EXPECT_EQ(manager.calls(),
+            (std::vector<std::string>{"openManager 1", "openService 65540", "queryStatus",
+                                      "deleteService", "close service", "close manager"}));
+  EXPECT_FALSE(manager.registration(kServiceName));
+}
+
+TEST_F(EntryPointTest, OutsideTheServiceManagerTheDispatcherFailsButExitStatusIsZero) {
+  manager.fail.dispatcher = 1063;
+  EXPECT_EQ(run({}), 0);
+  EXPECT_EQ(serviceMessages(),
+            (std::vector<Message>{
+                {W, u"run talvex windows update normally."},
+                {E, u"start service control dispatcher failed, GetLastErrorCode: 1063"}}));
+}
+
+TEST_F(EntryPointTest, ServiceRunsUntilStoppedThenReportsSuccess) {
+  manager.addRegistration(kServiceName, kServiceStopped);
+  int exitStatus = 99;
+  std::thread process([&] { exitStatus = run({}); });
+  manager.waitForRunning();
+  manager.sendControl(kServiceControlStop);
+  process.join();
+  EXPECT_EQ(exitStatus, 0);
+  const auto texts = serviceTexts();
+  ASSERT_GE(texts.size(), 2u);
+  EXPECT_EQ(texts.front(), u"run talvex windows update normally.");
+  EXPECT_EQ(serviceMessages().back(), (Message{S, u"run service success"}));
+  EXPECT_EQ(sources.service.nextEventId.load(), 1u + texts.size());
+}
+
+}  // namespace
+}  // namespace qwus

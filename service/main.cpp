@@ -1,0 +1,30 @@
+// QuorlanWindowsUpdateService.exe: wires the service host to the running system.
+#include "eventlog/event_source.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
+#include "platform/process.h"
+#include "platform/service_manager.h"
+#include "platform/standard_output.h"
+#include "platform/thread.h"
+#include "service/entry_point.h"
+
+namespace {
+
+// Both event sources are registered while the process's objects are initialised, before main
+// runs. They are never destroyed: workers may still report while the process ends.
+qwus::ProcessEventSources& gEventSources = *new qwus::ProcessEventSources(qwus::systemEventLog());
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace qwus;
+  auto* env = new ServiceEnvironment{
+      gEventSources.service,
+      systemServiceManager(),
+      systemThreads(),
+      systemClock(),
+      UpgradeEnvironment{gEventSources.engine, systemFileSystem(), systemProcessLauncher(),
+                         systemClock(), standardOutput(), kInstallDirectory},
+      {}};
+  return serviceEntryPoint(argc, argv, *env);
+}

@@ -1,0 +1,33 @@
+// Service main routine, initialisation, status publishing, stop and the control handler.
+#pragma once
+
+#include <cstdint>
+
+#include "service/service_context.h"
+
+namespace qwus {
+
+// The interface class whose arrivals the service watches: {5E1C7A93-2B64-4D0F-9A83-C61E27B4D850}.
+inline constexpr Guid watchedInterfaceClass = {
+    0x5E1C7A93, 0x2B64, 0x4D0F, {0x9A, 0x83, 0xC6, 0x1E, 0x27, 0xB4, 0xD8, 0x50}};
+
+// The dispatcher's main routine: creates the ServiceContext (never freed) and initialises it.
+// Start arguments are ignored. Returns once initialisation is over.
+void serviceMain(ServiceEnvironment& env, std::uint32_t argumentCount, char16_t** arguments);
+
+// Fills the status record, registers the control handler, publishes the running service and
+// registers for device-interface notifications. 0 on success, 1 on failure.
+int initializeService(ServiceContext& context);
+
+// Publishes SERVICE_START_PENDING, then SERVICE_RUNNING accepting stop and shutdown. Returns 0.
+int registerStart(ServiceContext& context);
+
+// Publishes SERVICE_STOP_PENDING, gives the device notification back (at most once over all
+// calls) and publishes SERVICE_STOPPED. Safe on several threads at once. Returns 0.
+int onStop(ServiceContext& context);
+
+// The HandlerEx callback; `context` is the ServiceContext. Always returns NO_ERROR.
+std::uint32_t serviceControlHandler(std::uint32_t control, std::uint32_t eventType,
+                                    void* eventData, void* context);
+
+}  // namespace qwus

@@ -1,0 +1,94 @@
+// Service registration and removal.
+#include "service/service_registration.h"
+
+namespace qwus {
+namespace {
+
+// A service-manager handle, closed when the scope ends.
+class ScopedScHandle {
+ public:
+  ScopedScHandle(ServiceManager& manager, ScHandle handle) : manager_(manager), handle_(handle) {}
+  ~ScopedScHandle() {
+    if (handle_ != nullptr) manager_.closeHandle(handle_);
+  }
+  ScopedScHandle(const ScopedScHandle&) = delete;
+  ScopedScHandle& operator=(const ScopedScHandle&) = delete;
+
+  ScHandle get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+
+ private:
+  ServiceManager& manager_;
+  ScHandle handle_;
+};
+
+void report(ServiceEnvironment& env, EventType type, const char16_t* text) {
+  reportFormatted(env.events, type, text);
+}
+
+}  // namespace
+
+int installService(ServiceEnvironment& env) {
+  ServiceManager& manager = env.manager;
+  const ScopedScHandle scm(manager, manager.openManager(kScManagerCreateService));
+  if (!scm) {
+    report(env, EventType::Error, u"open service control manager failed.");
+    return 1;
+  }
+
+  char16_t path[kMaxPath] = {};
+  if (manager.moduleFileName(path, kMaxPath) == 0) {
+    report(env, EventType::Error, u"get module file name failed.");
+    return 1;
+  }
+
+  ServiceConfig config;
+  config.serviceName = kServiceName;
+  config.displayName = kServiceName;
+  config.desiredAccess = kServiceAllAccess;
+  config.serviceType = kServiceWin32OwnProcess;
+  config.startType = kServiceAutoStart;
+  config.errorControl = kServiceErrorCritical;
+  config.binaryPathName = path;
+  const ScopedScHandle service(manager, manager.createService(scm.get(), config));
+  if (!service) {
+    report(env, EventType::Error, u"create service failed.");
+    return 1;
+  }
+  report(env, EventType::Success, u"create service success.");
+  return 0;
+}
+
+int uninstallService(ServiceEnvironment& env) {
+  ServiceManager& manager = env.manager;
+  const ScopedScHandle scm(manager, manager.openManager(kScManagerConnect));
+  if (!scm) {
+    report(env, EventType::Error, u"open service control manager failed.");
+    return 1;
+  }
+  const ScopedScHandle service(
+      manager, manager.openService(scm.get(), kServiceName, kDeleteAccess | kServiceQueryStatus));
+  if (!service) {
+    report(env, EventType::Error, u"Open talvex windows update service failed.");
+    return 1;
+  }
+
+  ServiceStatus status;
+  if (!manager.queryStatus(service.get(), status)) {
+    report(env, EventType::Error, u"query service status failed.");
+    return 1;
+  }
+  if (status.dwCurrentState != kServiceStopped) {
+    report(env, EventType::Error, u"service not stopped, can not delete this service.");
+    return 1;
+  }
+  report(env, EventType::Warning, u"service stopped.");
+  if (!manager.deleteService(service.get())) {
+    report(env, EventType::Error, u"service delete failed.");
+    return 1;
+  }
+  report(env, EventType::Success, u"service delete success.");
+  return 0;
+}
+
+}  // namespace qwus

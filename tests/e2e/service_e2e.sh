@@ -1,0 +1,287 @@
+#!/usr/bin/env bash
+# End-to-end tests of the service under Wine's service control manager. Each scenario runs in a
+# private Wine prefix of its own, which is removed afterwards with its wineserver.
+#   service_e2e.sh BUILD_DIR SCENARIO
+# Scenarios: product (install, start, stop, uninstall of the real product), upgrade, up-to-date,
+# absent, no-package, not-orvale (the test host with the device simulator as dfu-util.exe).
+# Writes a JUnit report BUILD_DIR/test-results/e2e_SCENARIO.xml and exits non-zero on failure.
+set -uo pipefail
+
+build=$(cd "$1" && pwd)
+scenario=$2
+here=$(cd "$(dirname "$0")" && pwd)
+
+product=$build/service/QuorlanWindowsUpdateService.exe
+test_host=$build/tools/QuorlanWindowsUpdateServiceTestHost.exe
+svcctl=$build/tools/svcctl.exe
+simulator=$build/tools/dfu_simulator/dfu-util.exe
+service=QuorlanWindowsUpdateService
+service_key='HKLM\System\CurrentControlSet\Services\QuorlanWindowsUpdateService'
+orvale_path='\\?\USB#VID_C4E2&PID_8351#A7X2249#{5e1c7a93-2b64-4d0f-9a83-c61e27b4d850}'
+
+work=$build/e2e/$scenario
+rm -rf "$work"
+mkdir -p "$work" "$build/test-results"
+export WINEPREFIX
+WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/qwus-e2e-$scenario.XXXXXX")
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDEBUG=-all
+install_dir=$WINEPREFIX/drive_c/Program\ Files/Quorlan/orvale/Services
+install_dir_win='C:\Program Files\Quorlan\orvale\Services'
+services_log=$work/services.log
+
+failures=0
+checks=0
+pass() { checks=$((checks + 1)); echo "ok: $*"; }
+fail() { checks=$((checks + 1)); failures=$((failures + 1)); echo "FAILED: $*"; }
+check() {  # check DESCRIPTION COMMAND...
+  local what=$1
+  shift
+  if "$@"; then pass "$what"; else fail "$what"; fi
+}
+
+cleanup() {
+  wineserver -k 2>/dev/null
+  wineserver -w 2>/dev/null
+  rm -rf "$WINEPREFIX"
+  local status=0
+  [[ $failures -eq 0 ]] || status=1
+  cat >"$build/test-results/e2e_$scenario.xml" <<XML
+<?xml version="1.0" encoding="UTF-8"?>
+<testsuites tests="1" failures="$status" disabled="0" errors="0" name="e2e">
+  <testsuite name="e2e" tests="1" failures="$status"><testcase name="$scenario" checks="$checks"/></testsuite>
+</testsuites>
+XML
+  echo "$scenario: $checks checks, $failures failed (logs in $work)"
+  exit $status
+}
+trap cleanup EXIT
+
+# The first program of the prefix starts its services.exe, whose standard error every service
+# inherits: with the eventlog channel on, the product's reports land in services.log.
+start_prefix() {
+  wineserver -p </dev/null >/dev/null 2>&1
+  WINEDEBUG=-all,+eventlog,fixme+advapi wine wineboot -i </dev/null >/dev/null 2>"$services_log"
+  mkdir -p "$install_dir"
+}
+
+# Events of one run's standard error as "ID TYPE TEXT" lines: Wine writes each report as a
+# "ReportEventW (handle,type,category,id,...)" line and then its text, on the same thread.
+events() {  # needs gawk
+  gawk '
+    match($0, /^([0-9a-f]+):fixme:advapi:ReportEventW \(([0-9A-F]+),0x([0-9a-f]+),0x[0-9a-f]+,0x([0-9a-f]+),/, m) {
+      pending[m[1]] = strtonum("0x" m[4]) " " strtonum("0x" m[3]); next
+    }
+    match($0, /^([0-9a-f]+):[a-z]+:eventlog:ReportEventW L"(.*)"$/, m) {
+      if (m[1] in pending) { print pending[m[1]] " " m[2]; delete pending[m[1]] }
+    }' "$1"
+}
+
+# The texts of a run's events, one a line.
+texts() { events "$1" | cut -d' ' -f3-; }
+
+# True when the lines of file $1 contain the lines of file $2 in order (others may come between).
+in_order() {
+  awk 'NR == FNR { want[n++] = $0; next } i < n && $0 == want[i] { i++ } END { exit i < n }' "$2" "$1"
+}
+
+expect_events() {  # expect_events DESCRIPTION LOGFILE "ID TYPE TEXT"...
+  local what=$1 log=$2
+  shift 2
+  printf '%s\n' "$@" >"$work/expected"
+  events "$log" >"$work/actual"
+  if in_order "$work/actual" "$work/expected"; then
+    pass "$what"
+  else
+    fail "$what"
+    echo "  expected, in order:"; sed 's/^/    /' "$work/expected"
+    echo "  got:"; sed 's/^/    /' "$work/actual"
+  fi
+}
+
+run_exe() {  # run_exe LOGNAME EXE ARGS...: runs with the event channel on; prints the exit status
+  local name=$1
+  shift
+  WINEDEBUG=-all,+eventlog,fixme+advapi wine "$@" </dev/null >"$work/$name.out" 2>"$work/$name.log"
+  echo $?
+}
+
+registered() { wine reg query "$service_key" >/dev/null 2>&1; }
+registry_value() { wine reg query "$service_key" /v "$1" 2>/dev/null | tr -d '\r' | awk -v v="$1" '$1 == v { $1 = ""; $2 = ""; sub(/^  */, ""); print }'; }
+
+wait_for() {  # wait_for SECONDS COMMAND...: polls until COMMAND succeeds
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    ((SECONDS < deadline)) || return 1
+    sleep 0.2
+  done
+}
+
+not_registered() { ! registered; }
+
+# --- the real product -------------------------------------------------------------------------
+
+scenario_product() {
+  cp "$product" "$install_dir/"
+  local exe="$install_dir_win\\QuorlanWindowsUpdateService.exe"
+
+  check "install exits 0" test "$(run_exe install "$exe" install)" = 0
+  expect_events "install reports" "$work/install.log" \
+    "1 2 service start install." "2 0 create service success." "3 0 service install success."
+  check "image path is the executable's path, unquoted" test "$(registry_value ImagePath)" = "$exe"
+  check "own process" test "$(registry_value Type)" = 0x10
+  check "auto start" test "$(registry_value Start)" = 0x2
+  check "critical error control" test "$(registry_value ErrorControl)" = 0x3
+  check "LocalSystem" test "$(registry_value ObjectName)" = LocalSystem
+  check "display name" test "$(registry_value DisplayName)" = "$service"
+
+  check "install again fails with -1" test "$(run_exe install2 "$exe" install)" = 255
+  expect_events "install again reports" "$work/install2.log" \
+    "2 1 create service failed." "3 1 service install failed."
+
+  WINEDEBUG=-all wine net start "$service" </dev/null >"$work/net-start.out" 2>&1
+  check "net start" test $? = 0
+  expect_events "start messages" "$services_log" \
+    "1 2 run talvex windows update normally." \
+    "2 4 enter service main function." \
+    "3 4 enter initialize service function." \
+    "4 4 register service control handler success." \
+    "5 4 enter registerStart function." \
+    "6 0 register device notification success." \
+    "7 0 initialize service success."
+
+  check "uninstall while running fails with -1" test "$(run_exe uninstall-running "$exe" uninstall)" = 255
+  expect_events "uninstall while running reports" "$work/uninstall-running.log" \
+    "1 1 service not stopped, can not delete this service." "2 1 service uninstall failed."
+  check "still registered" registered
+
+  WINEDEBUG=-all wine net stop "$service" </dev/null >"$work/net-stop.out" 2>&1
+  check "net stop" test $? = 0
+  wait_for 10 grep -q 'run service success' "$services_log"
+  expect_events "stop messages" "$services_log" \
+    "8 4 control code: SERVICE_CONTROL_STOP." "9 4 enter onStop function." \
+    "10 4 unregister device notification." "11 4 service control stop success." \
+    "12 0 run service success"
+
+  check "uninstall exits 0" test "$(run_exe uninstall "$exe" uninstall)" = 0
+  expect_events "uninstall reports" "$work/uninstall.log" \
+    "1 2 service stopped." "2 0 service delete success." "3 0 service uninstall success."
+  check "registration gone" not_registered
+
+  check "uninstall when not installed fails" test "$(run_exe uninstall-missing "$exe" uninstall)" = 255
+  expect_events "uninstall when not installed reports" "$work/uninstall-missing.log" \
+    "1 1 Open talvex windows update service failed." "2 1 service uninstall failed."
+
+  check "bad parameter fails with -1" test "$(run_exe bad "$exe" Install)" = 255
+  expect_events "bad parameter reports" "$work/bad.log" "1 1 service start with bad parameters."
+  check "two arguments fail with -1" test "$(run_exe bad2 "$exe" install now)" = 255
+
+  check "console start exits 0" test "$(run_exe console "$exe")" = 0
+  expect_events "console start reports" "$work/console.log" \
+    "1 2 run talvex windows update normally." \
+    "2 1 start service control dispatcher failed, GetLastErrorCode: 1063"
+}
+
+# --- the test host with the simulator ---------------------------------------------------------
+
+events_tsv=$install_dir/events.tsv
+
+# setup_test_host MODE VERSION PRESENT [PACKAGE_VERSION]: installs the test host, the simulator in
+# the given state and, unless PACKAGE_VERSION is "none", a package made by dfu-suffix.
+setup_test_host() {
+  local mode=$1 version=$2 present=$3 package=${4:-0102}
+  cp "$test_host" "$svcctl" "$install_dir/"
+  cp "$simulator" "$install_dir/dfu-util.exe"
+  printf 'mode=%s\nversion=%s\ndfuVersion=%s\npresent=%s\n' "$mode" "$version" "$version" "$present" \
+    >"$install_dir/dfu-util.state"
+  if [[ $package != none ]]; then
+    head -c 1024 /dev/urandom >"$work/firmware.dfu"
+    dfu-suffix -a "$work/firmware.dfu" -v c4e2 -p 8351 -d "0x$package" >/dev/null
+    cp "$work/firmware.dfu" "$install_dir/orvale-$package.dfu"
+  fi
+  echo 1000 >"$install_dir/time-divisor.txt"
+  printf '%s\n' "$orvale_path" >"$install_dir/arrival.txt"
+  local exe="$install_dir_win\\QuorlanWindowsUpdateServiceTestHost.exe"
+  check "test host installs" test "$(run_exe install "$exe" install)" = 0
+  WINEDEBUG=-all wine net start "$service" </dev/null >"$work/net-start.out" 2>&1
+  check "test host starts" test $? = 0
+}
+
+arrive() { WINEDEBUG=-all wine "$install_dir_win\\svcctl.exe" "$service" 128 </dev/null >>"$work/svcctl.out" 2>&1; }
+tsv_has() { grep -qF -- "$1" "$events_tsv" 2>/dev/null; }
+state_of() { sed -n "s/^$1=//p" "$install_dir/dfu-util.state"; }
+
+# Every source's event ids rise by one from its first, with no gap.
+ids_without_gaps() {
+  awk -F'\t' '
+    { if ($1 in last && $2 != last[$1] + 1) bad = 1; last[$1] = $2 }
+    END { exit bad }' "$events_tsv"
+}
+
+expect_handled_and_removed() {
+  check "handled" wait_for 60 tsv_has $'arrival device handled completely.'
+  check "registration deleted" wait_for 30 not_registered
+  check "stopped and deleted messages" tsv_has $'\tservice delete success.'
+  check "event ids without gaps" ids_without_gaps
+}
+
+scenario_upgrade() {
+  setup_test_host runtime 0100 1
+  check "arrival accepted" arrive
+  check "detach run" wait_for 60 tsv_has $'cmdline is dfu-util.exe -d c4e2:8351,c4e2:8352 -S A7X2249 -c 1 -e'
+  check "device in DFU mode" wait_for 30 test "$(state_of mode)" = dfu
+  check "detach output read" wait_for 30 tsv_has $'handlePipeInfo updev.mode 0 strOutput='
+  check "service still registered after the detach" registered
+  check "second arrival accepted" arrive
+  check "download run" wait_for 60 tsv_has "-S A7X2249 -D \"C:\\\\Program Files\\\\Quorlan\\\\orvale\\\\Services\\\\orvale-0102.dfu\""
+  expect_handled_and_removed
+  check "device runs 0102" test "$(state_of version)" = 0102
+  check "device back in runtime mode" test "$(state_of mode)" = runtime
+  check "package kept" test -f "$install_dir/orvale-0102.dfu"
+}
+
+scenario_up_to_date() {
+  setup_test_host runtime 0102 1
+  check "arrival accepted" arrive
+  check "latest build" wait_for 60 tsv_has $'\treturn for latest build!'
+  expect_handled_and_removed
+}
+
+scenario_absent() {
+  setup_test_host runtime 0100 0
+  check "arrival accepted" arrive
+  check "listed twice" wait_for 60 tsv_has $'updev.mode is  2 retry is 0'
+  expect_handled_and_removed
+  check "two listings" test "$(grep -c -- '-l$' "$install_dir/dfu-util.log")" = 2
+}
+
+scenario_no_package() {
+  setup_test_host runtime 0100 1 none
+  check "arrival accepted" arrive
+  check "listing step failed" wait_for 60 tsv_has $'\t2\tOrvaleUpgradeProcess.initDfuDevList failed!'
+  check "no tool run" test ! -e "$install_dir/dfu-util.log"
+  check "service keeps running" registered
+  WINEDEBUG=-all wine net stop "$service" </dev/null >"$work/net-stop.out" 2>&1
+  check "net stop" test $? = 0
+}
+
+scenario_not_orvale() {
+  setup_test_host runtime 0100 0
+  printf '%s\n' '\\?\USB#VID_046D&PID_C52B#6&1#{5e1c7a93-2b64-4d0f-9a83-c61e27b4d850}' >"$install_dir/arrival.txt"
+  check "arrival accepted" arrive
+  check "not an Orvale device, as an error" wait_for 60 tsv_has $'\t1\tarrival device is not Quorlan Orvale.'
+  check "worker started all the same" wait_for 60 tsv_has $'doCmd updev.mode 2 cmdline is dfu-util.exe -l'
+  expect_handled_and_removed
+}
+
+start_prefix
+case $scenario in
+  product) scenario_product ;;
+  upgrade) scenario_upgrade ;;
+  up-to-date) scenario_up_to_date ;;
+  absent) scenario_absent ;;
+  no-package) scenario_no_package ;;
+  not-orvale) scenario_not_orvale ;;
+  *) fail "unknown scenario $scenario" ;;
+esac

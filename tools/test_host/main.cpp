@@ -1,0 +1,69 @@
+// QuorlanWindowsUpdateServiceTestHost.exe: the product wired to the platform with three test hooks.
+// Beside the executable: control codes 128/129/130 become device events whose path is the first
+// line of arrival.txt; every report is also appended to events.tsv; time-divisor.txt, when it
+// holds a positive integer N, makes every wait last its time divided by N.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "eventlog/event_source.h"
+#include "platform/clock.h"
+#include "platform/divided_clock.h"
+#include "platform/events_file_log.h"
+#include "platform/file_system.h"
+#include "platform/process.h"
+#include "platform/service_manager_win.h"
+#include "platform/standard_output.h"
+#include "platform/thread.h"
+#include "platform/win_text.h"
+#include "service/entry_point.h"
+
+namespace {
+
+using namespace qwus;
+
+// The folder of the running executable, with its closing backslash.
+std::wstring executableFolder() {
+  wchar_t path[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder(path, length);
+  return folder.substr(0, folder.find_last_of(L'\\') + 1);
+}
+
+std::uint32_t readTimeDivisor(const std::wstring& file) {
+  std::FILE* in = _wfopen(file.c_str(), L"rb");
+  if (in == nullptr) return 1;
+  long value = 0;
+  const int matched = std::fscanf(in, "%ld", &value);
+  std::fclose(in);
+  return matched == 1 && value > 0 ? static_cast<std::uint32_t>(value) : 1;
+}
+
+EventLog& testHostEventLog() {
+  // Never destroyed: workers may still report while the process ends.
+  static EventsFileLog& log = *new EventsFileLog(
+      systemEventLog(), _wfopen((executableFolder() + L"events.tsv").c_str(), L"ab"));
+  return log;
+}
+
+ProcessEventSources& gEventSources = *new ProcessEventSources(testHostEventLog());
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::wstring folder = executableFolder();
+  auto& manager = static_cast<WindowsServiceManager&>(systemServiceManager());
+  manager.injectArrivalsFrom(asText((folder + L"arrival.txt").c_str()));
+  auto* clock = new DividedClock(systemClock(), readTimeDivisor(folder + L"time-divisor.txt"));
+
+  auto* env = new ServiceEnvironment{
+      gEventSources.service,
+      manager,
+      systemThreads(),
+      *clock,
+      UpgradeEnvironment{gEventSources.engine, systemFileSystem(), systemProcessLauncher(), *clock,
+                         standardOutput(), kInstallDirectory},
+      {}};
+  return serviceEntryPoint(argc, argv, *env);
+}
