@@ -17,6 +17,9 @@ void runServiceMain(void* env, std::uint32_t argumentCount, char16_t** arguments
 
 void runServiceDispatcher(ServiceEnvironment& env) {
   if (env.manager.runDispatcher(kServiceName, &runServiceMain, &env)) {
+    // The stop that ended the dispatcher finishes its own reports first, as it does when the
+    // handler runs on this thread.
+    env.controls.waitUntilDone(kControlWait);
     reportFormatted(env.events, EventType::Success, u"run service success");
   } else {
     const auto error = static_cast<std::int32_t>(env.manager.lastError());

@@ -8,6 +8,8 @@ namespace qwus {
 // How long the process waits, after the dispatcher has returned, for a worker that is still
 // deleting the service's registration.
 inline constexpr std::chrono::milliseconds kSelfRemovalWait{30000};
+// How long the dispatcher's return waits for a control handler call still under way.
+inline constexpr std::chrono::milliseconds kControlWait{30000};
 
 // Runs the command line `argv` (argc entries, the executable's name first): no argument runs the
 // service, "install" and "uninstall" register and delete it, anything else is a bad parameter.

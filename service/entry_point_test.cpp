@@ -153,6 +153,9 @@ TEST_F(EntryPointTest, ServiceRunsUntilStoppedThenReportsSuccess) {
   const auto texts = serviceTexts();
   ASSERT_GE(texts.size(), 2u);
   EXPECT_EQ(texts.front(), u"run talvex windows update normally.");
+  // The stop's own reports come first, even though the dispatcher returns as soon as the service
+  // is reported stopped and the handler runs on another thread here.
+  EXPECT_EQ(texts[texts.size() - 2], u"service control stop success.");
   EXPECT_EQ(serviceMessages().back(), (Message{S, u"run service success"}));
   EXPECT_EQ(sources.service.nextEventId.load(), 1u + texts.size());
 }

@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
       systemClock(),
       UpgradeEnvironment{gEventSources.engine, systemFileSystem(), systemProcessLauncher(),
                          systemClock(), standardOutput(), kInstallDirectory},
+      {},
       {}};
   return serviceEntryPoint(argc, argv, *env);
 }

@@ -95,6 +95,7 @@ int onStop(ServiceContext& context) {
 std::uint32_t serviceControlHandler(std::uint32_t control, std::uint32_t eventType,
                                     void* eventData, void* rawContext) {
   ServiceContext& context = *static_cast<ServiceContext*>(rawContext);
+  context.environment.controls.begin();
   switch (control) {
     case kServiceControlStop:
       report(context, EventType::Information, u"control code: SERVICE_CONTROL_STOP.");
@@ -121,6 +122,7 @@ std::uint32_t serviceControlHandler(std::uint32_t control, std::uint32_t eventTy
     default:
       break;
   }
+  context.environment.controls.end();
   return kNoError;
 }
 

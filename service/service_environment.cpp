@@ -1,14 +1,14 @@
-// The count of workers in their stop-and-uninstall step.
+// Counting work under way on other threads.
 #include "service/service_environment.h"
 
 namespace qwus {
 
-void SelfRemovals::begin() {
+void InFlight::begin() {
   std::lock_guard lock(mutex_);
   ++active_;
 }
 
-void SelfRemovals::end() {
+void InFlight::end() {
   {
     std::lock_guard lock(mutex_);
     --active_;
@@ -16,7 +16,7 @@ void SelfRemovals::end() {
   done_.notify_all();
 }
 
-bool SelfRemovals::waitUntilDone(std::chrono::milliseconds timeout) {
+bool InFlight::waitUntilDone(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
   return done_.wait_for(lock, timeout, [this] { return active_ == 0; });
 }

@@ -17,15 +17,15 @@ namespace qwus {
 // The service's name: service name, display name, dispatcher entry and event source name.
 inline constexpr char16_t kServiceName[] = u"QuorlanWindowsUpdateService";
 
-// Counts the workers that are stopping the service and deleting its registration, so that the
-// process can let them finish before it ends.
-class SelfRemovals {
+// Counts pieces of work that are under way on other threads, so that the process can let them
+// finish before it ends.
+class InFlight {
  public:
-  // A worker enters its stop-and-uninstall step.
+  // A piece of work starts.
   void begin();
-  // That worker has finished the step.
+  // That piece of work has finished.
   void end();
-  // Waits until no worker is in the step, at most `timeout`. true when none is left.
+  // Waits until no work is under way, at most `timeout`. true when none is left.
   bool waitUntilDone(std::chrono::milliseconds timeout);
 
  private:
@@ -40,7 +40,11 @@ struct ServiceEnvironment {
   ThreadLauncher& threads;
   Clock& clock;
   UpgradeEnvironment engine;  // given to each worker's OrvaleUpgradeProcess
-  SelfRemovals selfRemovals;
+  // Workers that are stopping the service and deleting its registration.
+  InFlight selfRemovals;
+  // Control handler calls under way. On Windows the handler runs on the dispatcher's own thread;
+  // elsewhere (Wine) it may still be running when the dispatcher returns.
+  InFlight controls;
 };
 
 }  // namespace qwus

@@ -7,7 +7,7 @@ ServiceTest::ServiceTest()
     : env(new ServiceEnvironment{sources.service, manager, threads, clock,
                                  UpgradeEnvironment{sources.engine, files, processes, clock, trace,
                                                     u"C:\\Program Files\\Quorlan\\orvale\\Services\\"},
-                                 {}}) {}
+                                 {}, {}}) {}
 
 std::vector<Message> ServiceTest::serviceMessages() const {
   std::vector<Message> messages;

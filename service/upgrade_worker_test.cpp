@@ -126,7 +126,7 @@ TEST_F(UpgradeWorkerTest, TwoArrivalUpgradeWaitsExactlyWhatItMust) {
 }
 
 TEST_F(UpgradeWorkerTest, ProcessWaitsForAWorkerStillRemovingTheService) {
-  SelfRemovals removals;
+  InFlight removals;
   removals.begin();
   EXPECT_FALSE(removals.waitUntilDone(std::chrono::milliseconds(10)));
   std::thread worker([&removals] { removals.end(); });

@@ -14,7 +14,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 product=$build/service/QuorlanWindowsUpdateService.exe
 test_host=$build/tools/QuorlanWindowsUpdateServiceTestHost.exe
 svcctl=$build/tools/svcctl.exe
-simulator=$build/tools/dfu_simulator/dfu-util.exe
+simulator=$build/tools/dfu_simulator/bin/dfu-util.exe
 service=QuorlanWindowsUpdateService
 service_key='HKLM\System\CurrentControlSet\Services\QuorlanWindowsUpdateService'
 orvale_path='\\?\USB#VID_C4E2&PID_8351#A7X2249#{5e1c7a93-2b64-4d0f-9a83-c61e27b4d850}'
@@ -41,6 +41,7 @@ check() {  # check DESCRIPTION COMMAND...
 }
 
 cleanup() {
+  cp "$install_dir/events.tsv" "$install_dir/dfu-util.log" "$install_dir/dfu-util.state" "$work/" 2>/dev/null
   wineserver -k 2>/dev/null
   wineserver -w 2>/dev/null
   rm -rf "$WINEPREFIX"
@@ -57,11 +58,16 @@ XML
 }
 trap cleanup EXIT
 
-# The first program of the prefix starts its services.exe, whose standard error every service
-# inherits: with the eventlog channel on, the product's reports land in services.log.
+# The prefix is made, then its wineserver is restarted so that the first program after the
+# restart starts services.exe afresh: its standard error, which every service inherits, goes to
+# services.log with the eventlog channel on, so the product's reports land there.
 start_prefix() {
   wineserver -p </dev/null >/dev/null 2>&1
-  WINEDEBUG=-all,+eventlog,fixme+advapi wine wineboot -i </dev/null >/dev/null 2>"$services_log"
+  wine wineboot -i </dev/null >/dev/null 2>&1
+  wineserver -k 2>/dev/null
+  wineserver -w
+  wineserver -p </dev/null >/dev/null 2>&1
+  WINEDEBUG=-all,+eventlog,fixme+advapi wine cmd /c exit 0 </dev/null >/dev/null 2>"$services_log"
   mkdir -p "$install_dir"
 }
 
@@ -82,7 +88,7 @@ texts() { events "$1" | cut -d' ' -f3-; }
 
 # True when the lines of file $1 contain the lines of file $2 in order (others may come between).
 in_order() {
-  awk 'NR == FNR { want[n++] = $0; next } i < n && $0 == want[i] { i++ } END { exit i < n }' "$2" "$1"
+  awk 'BEGIN { i = 0 } NR == FNR { want[n++] = $0; next } i < n && $0 == want[i] { i++ } END { exit (i < n) }' "$2" "$1"
 }
 
 expect_events() {  # expect_events DESCRIPTION LOGFILE "ID TYPE TEXT"...
@@ -193,7 +199,7 @@ setup_test_host() {
   local mode=$1 version=$2 present=$3 package=${4:-0102}
   cp "$test_host" "$svcctl" "$install_dir/"
   cp "$simulator" "$install_dir/dfu-util.exe"
-  printf 'mode=%s\nversion=%s\ndfuVersion=%s\npresent=%s\n' "$mode" "$version" "$version" "$present" \
+  printf 'mode=%s\nversion=%s\ndfu_version=%s\npresent=%s\n' "$mode" "$version" "$version" "$present" \
     >"$install_dir/dfu-util.state"
   if [[ $package != none ]]; then
     head -c 1024 /dev/urandom >"$work/firmware.dfu"
@@ -210,12 +216,18 @@ setup_test_host() {
 
 arrive() { WINEDEBUG=-all wine "$install_dir_win\\svcctl.exe" "$service" 128 </dev/null >>"$work/svcctl.out" 2>&1; }
 tsv_has() { grep -qF -- "$1" "$events_tsv" 2>/dev/null; }
-state_of() { sed -n "s/^$1=//p" "$install_dir/dfu-util.state"; }
+state_of() { tr -d '\r' <"$install_dir/dfu-util.state" | sed -n "s/^$1=//p"; }
 
-# Every source's event ids rise by one from its first, with no gap.
+# Within each process, every source's event ids rise by one from its first (1 for the service's
+# source, 21 for the engine's), with no gap; a new process starts again from the first.
 ids_without_gaps() {
   awk -F'\t' '
-    { if ($1 in last && $2 != last[$1] + 1) bad = 1; last[$1] = $2 }
+    BEGIN { bad = 0 }
+    {
+      first = $1 == "OrvaleUpgradeProcess" ? 21 : 1
+      if ($2 != first && (!($1 in last) || $2 != last[$1] + 1)) bad = 1
+      last[$1] = $2
+    }
     END { exit bad }' "$events_tsv"
 }
 

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
+#include <cwchar>
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) {

@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
       *clock,
       UpgradeEnvironment{gEventSources.engine, systemFileSystem(), systemProcessLauncher(), *clock,
                          standardOutput(), kInstallDirectory},
+      {},
       {}};
   return serviceEntryPoint(argc, argv, *env);
 }
