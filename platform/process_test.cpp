@@ -17,7 +17,7 @@ using testing::DeviceState;
 using testing::installSimulator;
 using testing::pathText;
 using testing::simulatorLog;
-using testing::TemporaryFolder;
+using testing::TemporaryDirectory;
 
 struct Collected {
   std::string bytes;
@@ -42,7 +42,7 @@ Collected readAll(OutputPipe& pipe) {
 class ProcessLauncherTest : public ::testing::Test {
  protected:
   ProcessLauncher& launcher = systemProcessLauncher();
-  TemporaryFolder temporary;
+  TemporaryDirectory temporary;
 
   // Installs a simulator with `state` into `subfolder` of the test's folder.
   std::filesystem::path device(const DeviceState& state, const std::string& subfolder = "dev") {
@@ -88,7 +88,7 @@ TEST_F(ProcessLauncherTest, FindsTheProgramOnTheSearchPath) {
 }
 
 TEST_F(ProcessLauncherTest, ProgramThatDoesNotExistFailsToStart) {
-  const TemporaryFolder empty;
+  const TemporaryDirectory empty;
   testing::SearchPathPrefix path(empty.path());
   for (Text line : {Text(u"no-such-tool-5b1e.exe -l"), command(empty.path(), u"-l"), Text()}) {
     auto pipe = launcher.createOutputPipe();

@@ -1,10 +1,7 @@
 // Installing and inspecting the device simulator for tests.
 #include "tests/fakes/simulated_device.h"
 
-#include <atomic>
 #include <fstream>
-#include <random>
-#include <sstream>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -30,24 +27,7 @@ std::filesystem::path builtSimulator() {
   return std::filesystem::path(std::u8string(path.begin(), path.end()));
 }
 
-std::filesystem::path uniqueTemporaryFolder() {
-  static std::atomic<unsigned> counter{0};
-  std::random_device random;
-  std::ostringstream name;
-  name << "qwus-test-" << random() << "-" << counter++;
-  return std::filesystem::temp_directory_path() / name.str();
-}
-
 }  // namespace
-
-TemporaryFolder::TemporaryFolder() : path_(uniqueTemporaryFolder()) {
-  std::filesystem::create_directories(path_);
-}
-
-TemporaryFolder::~TemporaryFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
 
 void installSimulator(const std::filesystem::path& folder, const DeviceState& state) {
   std::filesystem::create_directories(folder);

@@ -7,25 +7,12 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "tests/fakes/temporary_directory.h"
 #include "tools/dfu_simulator/device_state.h"
 
 namespace qwus::testing {
 
 using simulator::DeviceState;
-
-// A new empty folder under the temporary directory; removed with its contents on destruction.
-class TemporaryFolder {
- public:
-  TemporaryFolder();
-  ~TemporaryFolder();
-  TemporaryFolder(const TemporaryFolder&) = delete;
-  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 // Copies the simulator into `folder` (created when missing) as dfu-util.exe, writes `state` as its
 // device and removes any log of an earlier run.

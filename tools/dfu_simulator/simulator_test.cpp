@@ -15,11 +15,11 @@ namespace {
 using testing::DeviceState;
 using testing::pathText;
 using testing::simulatorState;
-using testing::TemporaryFolder;
+using testing::TemporaryDirectory;
 
 class SimulatorTest : public ::testing::Test {
  protected:
-  TemporaryFolder folder;
+  TemporaryDirectory folder;
 
   // Runs `commandLine` with the simulator first on PATH; returns everything it printed.
   std::string run(const DeviceState& state, Text commandLine) {
