@@ -15,7 +15,7 @@ constexpr auto I = EventType::Information;
 class DeviceArrivalTest : public testing::ServiceTest {
  protected:
   DeviceArrivalTest() {
-    context = new ServiceContext(*env);  // never freed, like the service's own
+    context = new ServiceContext(*env);
     initializeService(*context);
     log.clear();
   }
@@ -26,6 +26,8 @@ class DeviceArrivalTest : public testing::ServiceTest {
     event.name = path.c_str();
     serviceControlHandler(kServiceControlDeviceEvent, kDbtDeviceArrival, &event, context);
   }
+
+  ~DeviceArrivalTest() override { delete context; }
 
   ServiceContext* context = nullptr;
 };

@@ -146,7 +146,15 @@ TEST_F(EntryPointTest, ServiceRunsUntilStoppedThenReportsSuccess) {
   manager.addRegistration(kServiceName, kServiceStopped);
   int exitStatus = 99;
   std::thread process([&] { exitStatus = run({}); });
-  manager.waitForRunning();
+  // A stop may come while the service main routine still reports; this test stops a service
+  // that has finished starting.
+  const auto started = [this] {
+    const auto texts = serviceTexts();
+    return !texts.empty() && texts.back() == u"initialize service success.";
+  };
+  for (int i = 0; i < 1000 && !started(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   manager.sendControl(kServiceControlStop);
   process.join();
   EXPECT_EQ(exitStatus, 0);

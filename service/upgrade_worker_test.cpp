@@ -35,7 +35,7 @@ class UpgradeWorkerTest : public testing::ServiceTest {
   UpgradeWorkerTest() {
     manager.addRegistration(kServiceName, kServiceStopped);
     files.addFile(kDirectory + u"orvale-0102.dfu", package(0x0102));
-    context = new ServiceContext(*env);  // never freed, like the service's own
+    context = new ServiceContext(*env);
     initializeService(*context);
     log.clear();
   }
@@ -56,6 +56,8 @@ class UpgradeWorkerTest : public testing::ServiceTest {
     messages.erase(messages.begin(), messages.begin() + std::min<std::size_t>(5, messages.size()));
     return messages;
   }
+
+  ~UpgradeWorkerTest() override { delete context; }
 
   ServiceContext* context = nullptr;
 };

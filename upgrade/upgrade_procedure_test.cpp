@@ -215,8 +215,8 @@ TEST_F(UpgradeProcedureTest, OutputIsReadInChunksWithAPauseAfterEach) {
 }
 
 TEST_F(UpgradeProcedureTest, TextAfterANulByteInAChunkIsLost) {
-  processes.scriptOutput({std::string("heading\nFound Runtime: [c4e2:8351] ver=0100, cfg=1, serial=X\n\0lost", 71),
-                          "\nnext chunk\n"});
+  const char chunk[] = "heading\nFound Runtime: [c4e2:8351] ver=0100, cfg=1, serial=X\n\0lost";
+  processes.scriptOutput({std::string(chunk, sizeof chunk - 1), "\nnext chunk\n"});
   ASSERT_EQ(process.initDfuDevList(), kOutcomeListed);
   const auto texts = engineTexts();
   const auto output = std::find_if(texts.begin(), texts.end(), [](const std::u16string& t) {
