@@ -5,6 +5,7 @@
 #include "service/device_arrival.h"
 #include "service/service_control.h"
 #include "service/service_test_support.h"
+#include "tests/fakes/firmware_package.h"
 
 namespace qwus {
 namespace {
@@ -17,13 +18,6 @@ constexpr auto I = EventType::Information;
 const Text kDirectory = u"C:\\Program Files\\Quorlan\\orvale\\Services\\";
 const std::string kHeading = "dfu-util 0.11\r\n\r\n";
 
-std::string package(std::uint16_t version) {
-  const char suffix[16] = {static_cast<char>(version & 0xFF), static_cast<char>(version >> 8),
-                           0x51, static_cast<char>(0x83), static_cast<char>(0xE2),
-                           static_cast<char>(0xC4), 0x1A, 0x01, 'U', 'F', 'D', 16, 0, 0, 0, 0};
-  return "image" + std::string(suffix, sizeof suffix);
-}
-
 std::string deviceLine(const char* state, const char* version) {
   return std::string("Found ") + state + ": [c4e2:" + (std::string(state) == "DFU" ? "8352" : "8351") +
          "] ver=" + version + ", devnum=7, cfg=1, intf=0, path=\"1-1\", alt=0, name=\"Orvale\", "
@@ -34,7 +28,7 @@ class UpgradeWorkerTest : public testing::ServiceTest {
  protected:
   UpgradeWorkerTest() {
     manager.addRegistration(kServiceName, kServiceStopped);
-    files.addFile(kDirectory + u"orvale-0102.dfu", package(0x0102));
+    files.addFile(kDirectory + u"orvale-0102.dfu", testing::firmwarePackage(0x0102));
     context = new ServiceContext(*env);
     initializeService(*context);
     log.clear();

@@ -9,6 +9,7 @@
 #include "platform/command_line.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
+#include "tests/fakes/firmware_package.h"
 #include "tests/fakes/recording_event_log.h"
 #include "tests/fakes/recording_trace_output.h"
 #include "tests/fakes/simulated_device.h"
@@ -25,17 +26,9 @@ using testing::SearchPathPrefix;
 using testing::TemporaryDirectory;
 using testing::VirtualClock;
 
-// A package whose DFU suffix names `version` as bcdDevice.
-std::string package(std::uint16_t version) {
-  const char suffix[16] = {static_cast<char>(version & 0xFF), static_cast<char>(version >> 8),
-                           0x51, static_cast<char>(0x83), static_cast<char>(0xE2),
-                           static_cast<char>(0xC4), 0x1A, 0x01, 'U', 'F', 'D', 16, 0, 0, 0, 0};
-  return std::string(1024, '\x5A') + std::string(suffix, sizeof suffix);
-}
-
 class RealProcessTest : public ::testing::Test {
  protected:
-  RealProcessTest() { install.writeFile("orvale-0102.dfu", package(0x0102)); }
+  RealProcessTest() { install.writeFile("orvale-0102.dfu", testing::firmwarePackage(0x0102)); }
 
   // One upgrade run as the worker makes it: the listing, then the upgrade step when it listed.
   int upgradeRun() {

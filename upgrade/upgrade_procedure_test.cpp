@@ -6,6 +6,7 @@
 
 #include "platform/command_line.h"
 #include "tests/fakes/fake_file_system.h"
+#include "tests/fakes/firmware_package.h"
 #include "tests/fakes/fake_process_launcher.h"
 #include "tests/fakes/recording_event_log.h"
 #include "tests/fakes/recording_trace_output.h"
@@ -25,15 +26,6 @@ using testing::VirtualClock;
 const Text kDirectory = u"C:\\Program Files\\Quorlan\\orvale\\Services\\";
 const Text kListing = u"dfu-util.exe -l";
 
-// A package file whose DFU suffix carries `version` as bcdDevice.
-std::string package(std::uint16_t version) {
-  std::string bytes = "firmware image";
-  const char suffix[16] = {static_cast<char>(version & 0xFF), static_cast<char>(version >> 8),
-                           0x51, static_cast<char>(0x83), static_cast<char>(0xE2),
-                           static_cast<char>(0xC4), 0x1A, 0x01, 'U', 'F', 'D', 16, 0, 0, 0, 0};
-  return bytes + std::string(suffix, sizeof suffix);
-}
-
 const std::string kHeading =
     "dfu-util 0.11\r\n\r\nCopyright 2005-2009 Weston Schmidt, Harald Welte and OpenMoko Inc.\r\n";
 const std::string kRuntimeLine =
@@ -45,7 +37,7 @@ const std::string kDfuLine =
 
 class UpgradeProcedureTest : public ::testing::Test {
  protected:
-  UpgradeProcedureTest() { files.addFile(kDirectory + u"b.dfu", package(0x0102)); }
+  UpgradeProcedureTest() { files.addFile(kDirectory + u"b.dfu", testing::firmwarePackage(0x0102)); }
 
   std::vector<std::u16string> engineTexts() const { return log.texts(u"OrvaleUpgradeProcess"); }
 

@@ -7,6 +7,7 @@
 
 #include "platform/command_line.h"
 #include "platform/process.h"
+#include "tests/fakes/firmware_package.h"
 #include "tests/fakes/simulated_device.h"
 
 namespace qwus {
@@ -44,18 +45,7 @@ class SimulatorTest : public ::testing::Test {
 
   // A package whose suffix names c4e2:8352 and `version` (bcdDevice).
   std::filesystem::path package(unsigned version) {
-    std::string data = "firmware image";
-    const unsigned char suffix[16] = {
-        static_cast<unsigned char>(version & 0xff), static_cast<unsigned char>(version >> 8),
-        0x52, 0x83, 0xe2, 0xc4, 0x00, 0x01, 'U', 'F', 'D', 16};
-    data.append(reinterpret_cast<const char*>(suffix), 12);
-    // The suffix ends in the CRC-32 of everything before it, without the final inversion.
-    std::uint32_t crc = 0xffffffffu;
-    for (unsigned char byte : data) {
-      crc ^= byte;
-      for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    for (int i = 0; i < 4; ++i) data.push_back(static_cast<char>((crc >> (8 * i)) & 0xffu));
+    const std::string data = testing::firmwarePackage(static_cast<std::uint16_t>(version));
     const auto path = folder.path() / "pack age" / "000201.dfu";
     std::filesystem::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << data;
