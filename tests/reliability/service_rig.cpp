@@ -34,9 +34,9 @@ void ServiceRig::build() {
 }
 
 ServiceContext& ServiceRig::startService() {
-  auto* context = new ServiceContext(*env);
-  initializeService(*context);
-  return *context;
+  contexts_.push_back(std::make_unique<ServiceContext>(*env));
+  initializeService(*contexts_.back());
+  return *contexts_.back();
 }
 
 void ServiceRig::arrive() {

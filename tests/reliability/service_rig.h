@@ -39,7 +39,8 @@ class ServiceRig {
   // set before.
   void build();
 
-  // Creates the service's context (never freed, like the service's own) and initialises it.
+  // Creates the service's context and initialises it. The rig keeps it until it is destroyed,
+  // which must be after every worker has finished.
   ServiceContext& startService();
   // Sends one arrival of an Orvale device to the control handler.
   void arrive();
@@ -61,6 +62,7 @@ class ServiceRig {
 
  private:
   ThreadLauncher& threads_;
+  std::vector<std::unique_ptr<ServiceContext>> contexts_;
 };
 
 }  // namespace qwus::testing
