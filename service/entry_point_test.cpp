@@ -14,7 +14,6 @@ using testing::ServiceTest;
 constexpr auto W = EventType::Warning;
 constexpr auto E = EventType::Error;
 constexpr auto S = EventType::Success;
-constexpr auto I = EventType::Information;
 
 class EntryPointTest : public ServiceTest {
  protected:

@@ -10,7 +10,7 @@ namespace qwus::testing {
 
 class FakeFileSystem::File final : public ReadableFile {
  public:
-  File(std::string bytes, int& openFiles, bool failSeeks, bool failCloses)
+  File(std::string bytes, std::atomic<int>& openFiles, bool failSeeks, bool failCloses)
       : bytes_(std::move(bytes)), openFiles_(openFiles), failSeeks_(failSeeks),
         failCloses_(failCloses) {
     ++openFiles_;
@@ -42,7 +42,7 @@ class FakeFileSystem::File final : public ReadableFile {
 
  private:
   std::string bytes_;
-  int& openFiles_;
+  std::atomic<int>& openFiles_;
   bool failSeeks_;
   bool failCloses_;
   bool open_ = true;
@@ -62,6 +62,7 @@ bool FakeFileSystem::exists(const Text& path) const {
 }
 
 bool FakeFileSystem::findEntries(const Text& pattern, std::vector<DirectoryEntry>& entries) {
+  std::lock_guard lock(mutex_);
   entries.clear();
   if (failSearches_) return false;
   const std::size_t split = pattern.find_last_of(u"\\/") + 1;  // 0 when there is no separator
@@ -80,6 +81,7 @@ bool FakeFileSystem::findEntries(const Text& pattern, std::vector<DirectoryEntry
 }
 
 bool FakeFileSystem::deleteFile(const Text& path) {
+  std::lock_guard lock(mutex_);
   deletions_.push_back(path);
   if (refusedDeletions_.count(path) != 0) return false;
   const auto node = std::find_if(nodes_.begin(), nodes_.end(),
@@ -90,6 +92,7 @@ bool FakeFileSystem::deleteFile(const Text& path) {
 }
 
 std::unique_ptr<ReadableFile> FakeFileSystem::openForReading(const Text& path) {
+  std::lock_guard lock(mutex_);
   const auto node = std::find_if(nodes_.begin(), nodes_.end(),
                                  [&](const Node& n) { return n.path == path && !n.isDirectory; });
   if (node == nodes_.end() || refusedOpens_.count(path) != 0) return nullptr;

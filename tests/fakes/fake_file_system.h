@@ -2,6 +2,8 @@
 // searches, opens, seeks, closes and deletions that can be made to fail.
 #pragma once
 
+#include <atomic>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -10,6 +12,8 @@
 
 namespace qwus::testing {
 
+// Searches, deletions and opens are safe from several threads at once; the set-up calls and
+// deletions() are for the test's own thread.
 class FakeFileSystem final : public FileSystem {
  public:
   // Adds a file at `path` (directory and name) holding `bytes`. A search also matches the file by
@@ -31,7 +35,7 @@ class FakeFileSystem final : public FileSystem {
   // The path of every deleteFile call, in order, whether it deleted something or not.
   const std::vector<Text>& deletions() const { return deletions_; }
   // Files opened and not yet closed or destroyed.
-  int openFiles() const { return openFiles_; }
+  int openFiles() const { return openFiles_.load(); }
 
   // Entries of the pattern's directory (the text up to its last "\" or "/") whose name or alias
   // matches the wildcard after it, in the order they were added.
@@ -55,7 +59,8 @@ class FakeFileSystem final : public FileSystem {
   bool failSearches_ = false;
   bool failSeeks_ = false;
   bool failCloses_ = false;
-  int openFiles_ = 0;
+  std::atomic<int> openFiles_{0};
+  std::mutex mutex_;
 };
 
 }  // namespace qwus::testing

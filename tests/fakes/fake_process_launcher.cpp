@@ -3,10 +3,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 namespace qwus::testing {
 
+// Shared by the launcher and its pipes; workers on several threads may use one launcher at once.
 struct FakeProcessLauncher::Ledger {
+  std::mutex mutex;
   std::deque<ScriptedRun> script;
   int pipeFailures = 0;
   std::vector<Text> commandLines;
@@ -22,6 +25,7 @@ class FakeOutputPipe final : public OutputPipe {
 
   bool read(char* buffer, std::size_t size, std::size_t& bytesRead) override {
     bytesRead = 0;
+    std::lock_guard lock(ledger_->mutex);
     PipeRecord& record = ledger_->pipes[index_];
     if (record.reads++ == 0) record.writeEndOpenAtFirstRead = record.writeEndOpen;
     if (!record.readEndOpen) return false;
@@ -35,9 +39,16 @@ class FakeOutputPipe final : public OutputPipe {
     return true;
   }
 
-  void closeWriteEnd() override { ledger_->pipes[index_].writeEndOpen = false; }
-  void closeReadEnd() override { ledger_->pipes[index_].readEndOpen = false; }
+  void closeWriteEnd() override {
+    std::lock_guard lock(ledger_->mutex);
+    ledger_->pipes[index_].writeEndOpen = false;
+  }
+  void closeReadEnd() override {
+    std::lock_guard lock(ledger_->mutex);
+    ledger_->pipes[index_].readEndOpen = false;
+  }
 
+  // The caller holds the ledger's mutex.
   void start(std::vector<std::string> chunks) {
     ledger_->pipes[index_].started = true;
     pending_.assign(chunks.begin(), chunks.end());
@@ -54,19 +65,26 @@ class FakeOutputPipe final : public OutputPipe {
 FakeProcessLauncher::FakeProcessLauncher() : ledger_(std::make_shared<Ledger>()) {}
 FakeProcessLauncher::~FakeProcessLauncher() = default;
 
-void FakeProcessLauncher::script(ScriptedRun run) { ledger_->script.push_back(std::move(run)); }
+void FakeProcessLauncher::script(ScriptedRun run) {
+  std::lock_guard lock(ledger_->mutex);
+  ledger_->script.push_back(std::move(run));
+}
 
 void FakeProcessLauncher::scriptOutput(std::vector<std::string> chunks) {
   script(ScriptedRun{std::move(chunks), false});
 }
 
-void FakeProcessLauncher::failPipeCreation(int count) { ledger_->pipeFailures += count; }
+void FakeProcessLauncher::failPipeCreation(int count) {
+  std::lock_guard lock(ledger_->mutex);
+  ledger_->pipeFailures += count;
+}
 
 const std::vector<Text>& FakeProcessLauncher::commandLines() const { return ledger_->commandLines; }
 
 const std::vector<PipeRecord>& FakeProcessLauncher::pipes() const { return ledger_->pipes; }
 
 std::size_t FakeProcessLauncher::openPipeEnds() const {
+  std::lock_guard lock(ledger_->mutex);
   std::size_t open = 0;
   for (const auto& pipe : ledger_->pipes) {
     open += (pipe.readEndOpen ? 1 : 0) + (pipe.writeEndOpen ? 1 : 0);
@@ -75,6 +93,7 @@ std::size_t FakeProcessLauncher::openPipeEnds() const {
 }
 
 std::unique_ptr<OutputPipe> FakeProcessLauncher::createOutputPipe() {
+  std::lock_guard lock(ledger_->mutex);
   if (ledger_->pipeFailures > 0) {
     --ledger_->pipeFailures;
     return nullptr;
@@ -84,6 +103,7 @@ std::unique_ptr<OutputPipe> FakeProcessLauncher::createOutputPipe() {
 }
 
 bool FakeProcessLauncher::startProcess(Text& commandLine, OutputPipe& pipe) {
+  std::lock_guard lock(ledger_->mutex);
   ledger_->commandLines.push_back(commandLine);
   ScriptedRun run;
   if (!ledger_->script.empty()) {

@@ -30,6 +30,8 @@ struct PipeRecord {
   bool writeEndOpenAtFirstRead = false;  // a real pipe would have blocked the first read
 };
 
+// Safe to use from several threads at once. commandLines() and pipes() are for reading once the
+// threads that use the launcher have finished.
 class FakeProcessLauncher final : public ProcessLauncher {
  public:
   FakeProcessLauncher();
