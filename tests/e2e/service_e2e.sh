@@ -3,7 +3,7 @@
 # private Wine prefix of its own, which is removed afterwards with its wineserver.
 #   service_e2e.sh BUILD_DIR SCENARIO
 # Scenarios: product (install, start, stop, uninstall of the real product), upgrade, up-to-date,
-# absent, no-package, not-orvale (the test host with the device simulator as dfu-util.exe).
+# absent, no-package, not-orvale, hundred-arrivals (the test host with the device simulator as dfu-util.exe).
 # Writes a JUnit report BUILD_DIR/test-results/e2e_SCENARIO.xml and exits non-zero on failure.
 set -uo pipefail
 
@@ -193,14 +193,24 @@ scenario_product() {
 
 events_tsv=$install_dir/events.tsv
 
+# write_state MODE VERSION PRESENT: the simulated device's state.
+write_state() {
+  printf 'mode=%s\nversion=%s\ndfu_version=%s\npresent=%s\n' "$1" "$2" "$2" "$3" \
+    >"$install_dir/dfu-util.state"
+}
+
+# True once the detach's output has been read $1 times.
+detaches_reach() {
+  test "$(grep -c $'\thandlePipeInfo updev.mode 0 strOutput=' "$events_tsv" 2>/dev/null)" -ge "$1"
+}
+
 # setup_test_host MODE VERSION PRESENT [PACKAGE_VERSION]: installs the test host, the simulator in
 # the given state and, unless PACKAGE_VERSION is "none", a package made by dfu-suffix.
 setup_test_host() {
   local mode=$1 version=$2 present=$3 package=${4:-0102}
   cp "$test_host" "$svcctl" "$install_dir/"
   cp "$simulator" "$install_dir/dfu-util.exe"
-  printf 'mode=%s\nversion=%s\ndfu_version=%s\npresent=%s\n' "$mode" "$version" "$version" "$present" \
-    >"$install_dir/dfu-util.state"
+  write_state "$mode" "$version" "$present"
   if [[ $package != none ]]; then
     head -c 1024 /dev/urandom >"$work/firmware.dfu"
     dfu-suffix -a "$work/firmware.dfu" -v c4e2 -p 8351 -d "0x$package" >/dev/null
@@ -287,6 +297,28 @@ scenario_not_orvale() {
   expect_handled_and_removed
 }
 
+# 100 arrivals in a row: 99 that find the device in runtime mode and detach it (the test puts it
+# back into runtime mode each time), then one that downloads into it. The service must accept
+# every arrival at once and number its events without a gap.
+scenario_hundred_arrivals() {
+  setup_test_host runtime 0100 1
+  local detached accepted=0
+  for i in $(seq 1 99); do
+    write_state runtime 0100 1
+    arrive && accepted=$((accepted + 1))
+    wait_for 30 detaches_reach "$i" || break
+  done
+  check "99 arrivals accepted" test "$accepted" = 99
+  detached=$(grep -c $'\tdoCmd updev.mode 0 cmdline is dfu-util.exe -d c4e2:8351,c4e2:8352 -S A7X2249 -c 1 -e' "$events_tsv")
+  check "99 detaches" test "$detached" = 99
+  check "still registered and running" registered
+  write_state dfu 0100 1
+  check "last arrival accepted" arrive
+  expect_handled_and_removed
+  check "device runs 0102" test "$(state_of version)" = 0102
+  check "100 workers" test "$(grep -c $'\tarrival device is Quorlan Orvale.' "$events_tsv")" = 100
+}
+
 start_prefix
 case $scenario in
   product) scenario_product ;;
@@ -295,5 +327,6 @@ case $scenario in
   absent) scenario_absent ;;
   no-package) scenario_no_package ;;
   not-orvale) scenario_not_orvale ;;
+  hundred-arrivals) scenario_hundred_arrivals ;;
   *) fail "unknown scenario $scenario" ;;
 esac
