@@ -2,7 +2,8 @@
 # The MSI under Wine's installer, in a private Wine prefix removed afterwards with its wineserver:
 # builds a package that also carries dfu-util.exe (the device simulator) and a firmware package,
 # installs it silently, checks the files and the service's registration, starts the service,
-# removes the package silently and checks that nothing is left.
+# removes the package silently and checks that nothing is left; then the same after the service
+# has deleted its own registration, as it does after an upgrade.
 #   msi_e2e.sh BUILD_DIR        (KEEP_PREFIX=1 keeps the Wine prefix for a look afterwards)
 # Writes a JUnit report BUILD_DIR/test-results/e2e_msi.xml and exits non-zero on failure.
 set -uo pipefail
@@ -95,3 +96,13 @@ wine msiexec /x "$(winepath -w "$work/service.msi")" /qn /l*v "$(winepath -w "$w
 check "silent removal exits 0" test $? = 0
 check "registration gone" not_registered
 check "no files left" no_files_left
+
+# After an upgrade the service deletes its own registration while the MSI stays installed; removing
+# the MSI must still succeed then and leave nothing behind.
+wine msiexec /i "$(winepath -w "$work/service.msi")" /qn </dev/null >"$work/msiexec-reinstall.out" 2>&1
+check "installs again after removal" registered
+wine "$install_dir_win\\QuorlanWindowsUpdateService.exe" uninstall </dev/null >"$work/self-removal.out" 2>&1
+check "the service deletes its own registration" not_registered
+wine msiexec /x "$(winepath -w "$work/service.msi")" /qn </dev/null >"$work/msiexec-uninstall2.out" 2>&1
+check "silent removal without a registration exits 0" test $? = 0
+check "no files left after that removal" no_files_left
