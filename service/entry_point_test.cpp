@@ -1,6 +1,8 @@
 // Tests of the command-line table, the dispatcher and the service's registration.
 #include "service/entry_point.h"
 
+#include <algorithm>
+#include <chrono>
 #include <thread>
 
 #include "service/service_registration.h"
@@ -14,7 +16,6 @@ using testing::ServiceTest;
 constexpr auto W = EventType::Warning;
 constexpr auto E = EventType::Error;
 constexpr auto S = EventType::Success;
-constexpr auto I = EventType::Information;
 
 class EntryPointTest : public ServiceTest {
  protected:
@@ -147,6 +148,14 @@ TEST_F(EntryPointTest, ServiceRunsUntilStoppedThenReportsSuccess) {
   int exitStatus = 99;
   std::thread process([&] { exitStatus = run({}); });
   manager.waitForRunning();
+  // serviceMain still reports after publishing "running"; its last report must not race the stop.
+  const auto initialised = [this] {
+    const auto texts = serviceTexts();
+    return std::find(texts.begin(), texts.end(), u"initialize service success.") != texts.end();
+  };
+  for (int i = 0; i < 10000 && !initialised(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   manager.sendControl(kServiceControlStop);
   process.join();
   EXPECT_EQ(exitStatus, 0);

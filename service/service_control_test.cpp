@@ -9,7 +9,6 @@ namespace qwus {
 namespace {
 
 using testing::Message;
-constexpr auto W = EventType::Warning;
 constexpr auto E = EventType::Error;
 constexpr auto S = EventType::Success;
 constexpr auto I = EventType::Information;

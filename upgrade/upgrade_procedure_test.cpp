@@ -215,7 +215,8 @@ TEST_F(UpgradeProcedureTest, OutputIsReadInChunksWithAPauseAfterEach) {
 }
 
 TEST_F(UpgradeProcedureTest, TextAfterANulByteInAChunkIsLost) {
-  processes.scriptOutput({std::string("heading\nFound Runtime: [c4e2:8351] ver=0100, cfg=1, serial=X\n\0lost", 71),
+  constexpr char withNul[] = "heading\nFound Runtime: [c4e2:8351] ver=0100, cfg=1, serial=X\n\0lost";
+  processes.scriptOutput({std::string(withNul, sizeof withNul - 1),
                           "\nnext chunk\n"});
   ASSERT_EQ(process.initDfuDevList(), kOutcomeListed);
   const auto texts = engineTexts();
