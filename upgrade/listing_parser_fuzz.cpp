@@ -6,21 +6,15 @@
 
 #include "platform/ansi_text.h"
 #include "tests/fakes/recording_event_log.h"
+#include "tests/fakes/null_platform.h"
 #include "upgrade/orvale_upgrade_process.h"
 
 namespace {
 
 using namespace qwus;
 
-class NullTrace final : public TraceOutput {
- public:
-  void write(TextView) override {}
-};
-
-class NullClock final : public Clock {
- public:
-  void sleep(std::uint32_t) override {}
-};
+using testing::NullClock;
+using testing::NullTrace;
 
 class NoProcesses final : public ProcessLauncher {
  public:

@@ -13,21 +13,15 @@
 #include "tests/fakes/recording_trace_output.h"
 #include "tests/fakes/simulated_device.h"
 #include "tests/fakes/virtual_clock.h"
+#include "tests/fakes/null_platform.h"
 #include "upgrade/orvale_upgrade_process.h"
 
 namespace {
 
 using namespace qwus;
 
-class NullTrace final : public TraceOutput {
- public:
-  void write(TextView) override {}
-};
-
-class NullClock final : public Clock {
- public:
-  void sleep(std::uint32_t) override {}
-};
+using testing::NullClock;
+using testing::NullTrace;
 
 // The engine over a no-op event log, as the parser and report benchmarks need it.
 struct QuietEngine {
@@ -110,7 +104,7 @@ struct SimulatorFolder {
   void reset() { testing::installSimulator(folder.path()); }
   Text directory() const { return testing::pathText(folder.path()) + u"/"; }
 
-  testing::TemporaryFolder folder;
+  testing::TemporaryDirectory folder;
   testing::SearchPathPrefix path;
 };
 

@@ -24,29 +24,14 @@ export WINEDEBUG=-all
 install_dir=$WINEPREFIX/drive_c/Program\ Files/Quorlan/orvale/Services
 install_dir_win='C:\Program Files\Quorlan\orvale\Services'
 
-failures=0
-checks=0
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  checks=$((checks + 1))
-  if "$@"; then echo "ok: $what"; else failures=$((failures + 1)); echo "FAILED: $what"; fi
-}
+source "$here/checks.sh"
 
 cleanup() {
   wineserver -k 2>/dev/null
   wineserver -w 2>/dev/null
   [[ -n ${KEEP_PREFIX:-} ]] || rm -rf "$WINEPREFIX"
-  local status=0
-  [[ $failures -eq 0 ]] || status=1
-  cat >"$build/test-results/e2e_msi.xml" <<XML
-<?xml version="1.0" encoding="UTF-8"?>
-<testsuites tests="1" failures="$status" disabled="0" errors="0" name="e2e">
-  <testsuite name="e2e" tests="1" failures="$status"><testcase name="msi" checks="$checks"/></testsuite>
-</testsuites>
-XML
-  echo "msi: $checks checks, $failures failed (logs in $work)"
-  exit $status
+  report_checks "$build/test-results" msi "$work"
+  exit $?
 }
 trap cleanup EXIT
 

@@ -30,31 +30,15 @@ install_dir=$WINEPREFIX/drive_c/Program\ Files/Quorlan/orvale/Services
 install_dir_win='C:\Program Files\Quorlan\orvale\Services'
 services_log=$work/services.log
 
-failures=0
-checks=0
-pass() { checks=$((checks + 1)); echo "ok: $*"; }
-fail() { checks=$((checks + 1)); failures=$((failures + 1)); echo "FAILED: $*"; }
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
+source "$here/checks.sh"
 
 cleanup() {
   cp "$install_dir/events.tsv" "$install_dir/dfu-util.log" "$install_dir/dfu-util.state" "$work/" 2>/dev/null
   wineserver -k 2>/dev/null
   wineserver -w 2>/dev/null
   rm -rf "$WINEPREFIX"
-  local status=0
-  [[ $failures -eq 0 ]] || status=1
-  cat >"$build/test-results/e2e_$scenario.xml" <<XML
-<?xml version="1.0" encoding="UTF-8"?>
-<testsuites tests="1" failures="$status" disabled="0" errors="0" name="e2e">
-  <testsuite name="e2e" tests="1" failures="$status"><testcase name="$scenario" checks="$checks"/></testsuite>
-</testsuites>
-XML
-  echo "$scenario: $checks checks, $failures failed (logs in $work)"
-  exit $status
+  report_checks "$build/test-results" "$scenario" "$work"
+  exit $?
 }
 trap cleanup EXIT
 
