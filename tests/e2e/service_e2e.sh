@@ -97,7 +97,23 @@ run_exe() {  # run_exe LOGNAME EXE ARGS...: runs with the event channel on; prin
 }
 
 registered() { wine reg query "$service_key" >/dev/null 2>&1; }
-registry_value() { wine reg query "$service_key" /v "$1" 2>/dev/null | tr -d '\r' | awk -v v="$1" '$1 == v { $1 = ""; $2 = ""; sub(/^  */, ""); print }'; }
+# A value of the service's registry key; asked again a few times when Wine's reg gives nothing.
+registry_value() {
+  local value attempt
+  for attempt in 1 2 3 4 5; do
+    value=$(wine reg query "$service_key" /v "$1" 2>/dev/null | tr -d '\r' |
+      awk -v v="$1" '$1 == v { $1 = ""; $2 = ""; sub(/^  */, ""); print }')
+    [[ -n $value ]] && break
+    sleep 0.5
+  done
+  printf '%s\n' "$value"
+}
+
+check_registry() {  # check_registry DESCRIPTION NAME EXPECTED
+  local value
+  value=$(registry_value "$2")
+  if [[ $value == "$3" ]]; then pass "$1"; else fail "$1: $2 is '$value', not '$3'"; fi
+}
 
 wait_for() {  # wait_for SECONDS COMMAND...: polls until COMMAND succeeds
   local deadline=$((SECONDS + $1))
@@ -119,12 +135,12 @@ scenario_product() {
   check "install exits 0" test "$(run_exe install "$exe" install)" = 0
   expect_events "install reports" "$work/install.log" \
     "1 2 service start install." "2 0 create service success." "3 0 service install success."
-  check "image path is the executable's path, unquoted" test "$(registry_value ImagePath)" = "$exe"
-  check "own process" test "$(registry_value Type)" = 0x10
-  check "auto start" test "$(registry_value Start)" = 0x2
-  check "critical error control" test "$(registry_value ErrorControl)" = 0x3
-  check "LocalSystem" test "$(registry_value ObjectName)" = LocalSystem
-  check "display name" test "$(registry_value DisplayName)" = "$service"
+  check_registry "image path is the executable's path, unquoted" ImagePath "$exe"
+  check_registry "own process" Type 0x10
+  check_registry "auto start" Start 0x2
+  check_registry "critical error control" ErrorControl 0x3
+  check_registry "LocalSystem" ObjectName LocalSystem
+  check_registry "display name" DisplayName "$service"
 
   check "install again fails with -1" test "$(run_exe install2 "$exe" install)" = 255
   expect_events "install again reports" "$work/install2.log" \
