@@ -1,0 +1,85 @@
+// The emulated bus between runs.
+#include "tools/orvale_usb_device/bus.h"
+
+namespace qwus::usbdevice {
+namespace {
+
+// The names of the DFU-mode interface's alternate settings, in order.
+std::vector<std::string> dfuInterfaceNames(int count) {
+  const char* known[] = {"Orvale Firmware", "Orvale Settings", "Orvale Bootloader"};
+  std::vector<std::string> names;
+  for (int alt = 0; alt < count; ++alt) {
+    names.push_back(alt < 3 ? known[alt] : "Orvale Area " + std::to_string(alt));
+  }
+  return names;
+}
+
+}  // namespace
+
+std::vector<BusDevice> devicesOnBus(const DeviceStateFile& state) {
+  std::vector<BusDevice> devices;
+  if (state.absentRuns == 0) {
+    BusDevice orvale;
+    const bool dfu = state.mode == "dfu";
+    orvale.isOrvale = true;
+    orvale.identity.product = dfu ? 0x8352 : 0x8351;
+    orvale.identity.bcdDevice = parseVersion(state.version).value_or(0);
+    orvale.identity.dfuMode = dfu;
+    orvale.identity.altSettings = dfu ? state.altSettings : 1;
+    orvale.identity.willDetach = !state.detachNeedsReset;
+    orvale.identity.serial = dfu && !state.dfuSerial.empty() ? state.dfuSerial : state.serial;
+    orvale.identity.interfaceNames =
+        dfu ? dfuInterfaceNames(state.altSettings) : std::vector<std::string>{"Orvale"};
+    orvale.dfu.dfuMode = dfu;
+    orvale.dfu.willDetach = !state.detachNeedsReset;
+    if (state.downloadError) orvale.dfu.failDownloadAtBlock = 0;
+    // A re-enumerated device gets a new address, as on a real bus.
+    orvale.devnum = dfu ? 8 : 7;
+    orvale.sysName = "1-1";
+    orvale.accessDenied = state.accessDenied;
+    devices.push_back(orvale);
+  }
+  if (state.otherDevice) {
+    BusDevice other;
+    other.identity.vendor = 0x0483;
+    other.identity.product = 0xdf11;
+    other.identity.bcdDevice = 0x2200;
+    other.identity.dfuMode = true;
+    other.identity.manufacturer = "Other Maker";
+    other.identity.productName = "Other Bootloader";
+    other.identity.serial = "OTHER0001";
+    other.identity.interfaceNames = {"@Internal Flash"};
+    other.dfu.dfuMode = true;
+    other.devnum = 9;
+    other.sysName = "1-2";
+    devices.push_back(other);
+  }
+  return devices;
+}
+
+DeviceStateFile stateAfterRun(DeviceStateFile state, const DfuStateMachine* orvale) {
+  if (state.absentRuns > 0) {
+    --state.absentRuns;
+    return state;
+  }
+  if (orvale == nullptr) return state;
+  switch (orvale->reenumeration()) {
+    case Reenumeration::AsDfu:
+      state.mode = "dfu";
+      state.absentRuns = state.absentAfterDetach;
+      break;
+    case Reenumeration::AsRuntime:
+      state.mode = "runtime";
+      if (orvale->manifestedImage()) {
+        if (const auto version = imageVersion(*orvale->manifestedImage())) {
+          state.version = versionText(*version);
+        }
+      }
+      break;
+    case Reenumeration::None:
+      break;
+  }
+  return state;
+}
+
+}  // namespace qwus::usbdevice

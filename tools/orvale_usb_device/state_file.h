@@ -1,0 +1,47 @@
+// The emulated device's state between runs: key=value lines in a file, and how one run's end
+// changes it (re-enumeration after a detach or a download, runs left while the device is away).
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "tools/orvale_usb_device/usb_types.h"
+
+namespace qwus::usbdevice {
+
+struct DeviceStateFile {
+  std::string mode = "runtime";    // "runtime" or "dfu"
+  std::string version = "0100";    // bcdDevice, four lower-case hexadecimal digits
+  std::string serial = "A7X2249";
+  std::string dfuSerial;           // the serial number in DFU mode; empty: the same
+  int altSettings = 1;             // alternate settings of the DFU-mode interface
+  // Misbehaviour on request.
+  int absentRuns = 0;              // the device is off the bus for this many more runs
+  int absentAfterDetach = 0;       // after a detach, it stays away for this many runs
+  bool detachNeedsReset = false;   // "detach=reset": no bitWillDetach; leaves only on a USB reset
+  bool downloadError = false;      // reports errWRITE during the download, keeps its firmware
+  bool accessDenied = false;       // "access=denied": the device node cannot be opened
+  bool otherDevice = false;        // an unrelated DFU-mode device is on the bus as well
+};
+
+// The state as key=value lines.
+std::string formatStateFile(const DeviceStateFile& state);
+// Reads key=value lines; unknown keys and lines without "=" are ignored, missing keys keep their
+// default. Returns nothing when a known key has a value it cannot take.
+std::optional<DeviceStateFile> parseStateFile(std::string_view text);
+
+// The version as bcdDevice; nothing unless it is four hexadecimal digits.
+std::optional<std::uint16_t> parseVersion(std::string_view text);
+// bcdDevice as four lower-case hexadecimal digits.
+std::string versionText(std::uint16_t version);
+// The version an image carries in its first two bytes, little-endian.
+std::optional<std::uint16_t> imageVersion(const Bytes& image);
+
+bool loadStateFile(const std::filesystem::path& file, DeviceStateFile& state);
+bool saveStateFile(const std::filesystem::path& file, const DeviceStateFile& state);
+// Where a completed download's image is written: FILE.firmware beside the state file FILE.
+std::filesystem::path firmwareFile(const std::filesystem::path& stateFile);
+
+}  // namespace qwus::usbdevice
