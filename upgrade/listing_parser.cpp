@@ -12,6 +12,10 @@ namespace {
 // USB ids of the supported device in its two product variants, as the tool prints them.
 constexpr TextView kDeviceIds[] = {u"c4e2:8351", u"c4e2:8352"};
 
+// The tool's warning for a device it found but may not open (no WinUSB driver bound, no access
+// rights). It names the device id and "DFU" but says nothing of the device's state.
+constexpr TextView kCannotOpen = u"Cannot open DFU device";
+
 Text decimalText(std::int32_t value) { return fromAscii(std::to_string(value)); }
 
 // True when `word` occurs in `line` and its first occurrence is not at the line's first character.
@@ -75,6 +79,11 @@ void OrvaleUpgradeProcess::initDev(Text devData) {
     return;
   }
 
+  if (contains(devData, kCannotOpen)) {
+    // Taking "DFU" in the warning for the device's mode would end the run as up to date.
+    trace(u"The status of the device is unkown. Its value is ", devData);
+    return;
+  }
   if (namesStateAfterStart(devData, u"Runtime")) {
     updev.mode = 0;
     trace(u"updev.mode is ", decimalText(updev.mode));

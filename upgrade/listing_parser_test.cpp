@@ -160,9 +160,16 @@ TEST(InitDev, DeviceLines) {
       {u"Found Runtime: [c4e2:8351] ver=0102, cfg=3, serial=Z", 0, u"0102", false, 0, u"",
        u"updev.mode is 0\n"},
       {u"Found Runtime: [c4e2:8351] cfg=3, serial=Z", 0, u"", false, 0, u"", u"updev.mode is 0\n"},
-      // The real tool's warning when it may not open the device names "DFU" after the start.
-      {u"Cannot open DFU device c4e2:8351 found on devnum 7 (LIBUSB_ERROR_ACCESS)\r", 1, u"",
-       false, 0, u"", u"updev.mode is 1\n"},
+      // The real tool's warning for a device it may not open names "DFU" after the start, but
+      // is no device line: the device counts as not seen.
+      {u"Cannot open DFU device c4e2:8351 found on devnum 7 (LIBUSB_ERROR_ACCESS)\r", 2, u"",
+       false, 0, u"",
+       u"The status of the device is unkown. Its value is Cannot open DFU device c4e2:8351 found "
+       u"on devnum 7 (LIBUSB_ERROR_ACCESS)\r\n"},
+      {u"dfu-util: Cannot open DFU device c4e2:8352 found on devnum 3 (LIBUSB_ERROR_NOT_SUPPORTED)",
+       2, u"", false, 0, u"",
+       u"The status of the device is unkown. Its value is dfu-util: Cannot open DFU device "
+       u"c4e2:8352 found on devnum 3 (LIBUSB_ERROR_NOT_SUPPORTED)\n"},
   };
   for (const auto& c : cases) {
     EngineHarness h;
@@ -180,6 +187,29 @@ TEST(InitDev, DeviceLines) {
       ASSERT_FALSE(h.trace.writes().empty());
       EXPECT_EQ(h.trace.writes().front(), c.trace);
     }
+  }
+}
+
+TEST(AnalyseBuffer, DeviceThatCannotBeOpenedIsNotSeen) {
+  EngineHarness h;
+  h.engine.targetVersion = u"0102";
+  const Text warning =
+      u"dfu-util: Cannot open DFU device c4e2:8351 found on devnum 7 (LIBUSB_ERROR_ACCESS)\r";
+  h.engine.analyseBuffer(Text(kHeading) + u"\r\n" + warning + u"\n");
+  EXPECT_EQ(h.messages(), (Texts{u"analyseBuffer strTmp= " + warning,
+                                 u"initDev devData= " + warning, u"enter initDev 1",
+                                 u"analyseBuffer updev.mode 2"}));
+  EXPECT_EQ(h.engine.updev.mode, 2);
+  EXPECT_FALSE(h.engine.upgradeNeeded);
+
+  // A device that the tool could open still counts, before or after the warning.
+  for (const Text& text : {Text(kHeading) + warning + u"\n" + kRuntimeLine + u"\n",
+                           Text(kHeading) + kRuntimeLine + u"\n" + warning + u"\n"}) {
+    EngineHarness both;
+    both.engine.targetVersion = u"0102";
+    both.engine.analyseBuffer(text);
+    EXPECT_EQ(both.engine.updev.mode, 0);
+    EXPECT_EQ(both.engine.updev.sn, u"A7X2249");
   }
 }
 
