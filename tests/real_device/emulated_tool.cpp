@@ -1,0 +1,74 @@
+// Debian's dfu-util with the emulated device, for tests.
+#include "tests/real_device/emulated_tool.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "platform/process.h"
+#include "tests/fakes/simulated_device.h"
+
+namespace qwus::testing {
+
+void installEmulatedTool(const std::filesystem::path& folder, const DeviceStateFile& state) {
+  std::filesystem::create_directories(folder);
+  const auto script = folder / "dfu-util.exe";
+  std::ofstream(script, std::ios::binary | std::ios::trunc)
+      << "#!/bin/sh\nexec '" << QWUS_ORVALE_USB_DEVICE << "' --state '"
+      << emulatedStateFile(folder).string() << "' -- dfu-util \"$@\"\n";
+  std::filesystem::permissions(script, std::filesystem::perms::owner_all |
+                                           std::filesystem::perms::group_read |
+                                           std::filesystem::perms::group_exec);
+  usbdevice::saveStateFile(emulatedStateFile(folder), state);
+}
+
+std::filesystem::path emulatedStateFile(const std::filesystem::path& folder) {
+  return folder / "device.state";
+}
+
+DeviceStateFile emulatedState(const std::filesystem::path& folder) {
+  DeviceStateFile state;
+  usbdevice::loadStateFile(emulatedStateFile(folder), state);
+  return state;
+}
+
+std::string firmwareImage(std::uint16_t version, std::size_t size) {
+  std::string image = {static_cast<char>(version & 0xFF), static_cast<char>(version >> 8)};
+  while (image.size() < size) image += static_cast<char>('a' + image.size() % 26);
+  image.resize(size);
+  return image;
+}
+
+bool makeDfuSuffixPackage(const std::filesystem::path& file, std::uint16_t version,
+                          std::size_t imageSize) {
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << firmwareImage(version, imageSize);
+  char bcd[8];
+  std::snprintf(bcd, sizeof bcd, "%04x", static_cast<unsigned>(version));
+  const std::string command = "dfu-suffix -a '" + file.string() + "' -v c4e2 -p 8352 -d 0x" +
+                              bcd + " >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+std::string runWithToolFrom(const std::filesystem::path& folder, Text commandLine) {
+  SearchPathPrefix path(folder);
+  ProcessLauncher& launcher = systemProcessLauncher();
+  auto pipe = launcher.createOutputPipe();
+  if (pipe == nullptr || !launcher.startProcess(commandLine, *pipe)) return "(not started)";
+  pipe->closeWriteEnd();
+  std::string out;
+  char buffer[4096];
+  std::size_t n = 0;
+  while (pipe->read(buffer, sizeof buffer, n)) out.append(buffer, n);
+  return out;
+}
+
+std::string deviceLines(const std::string& output) {
+  std::istringstream in(output);
+  std::string lines;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("Found ", 0) == 0) lines += line + "\n";
+  }
+  return lines;
+}
+
+}  // namespace qwus::testing

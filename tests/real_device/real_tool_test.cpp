@@ -1,0 +1,122 @@
+// Debian's dfu-util against the emulated Orvale device: its listing in both modes, and the
+// engine's detach and download command lines carried out by the real tool.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "platform/file_system.h"
+#include "platform/process.h"
+#include "tests/fakes/recording_event_log.h"
+#include "tests/fakes/recording_trace_output.h"
+#include "tests/fakes/simulated_device.h"
+#include "tests/fakes/virtual_clock.h"
+#include "tests/real_device/emulated_tool.h"
+#include "upgrade/orvale_upgrade_process.h"
+
+namespace qwus {
+namespace {
+
+using testing::DeviceStateFile;
+using testing::TemporaryDirectory;
+
+std::string fileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+DeviceStateFile device(const char* mode, const char* version = "0100", int altSettings = 1) {
+  DeviceStateFile state;
+  state.mode = mode;
+  state.version = version;
+  state.altSettings = altSettings;
+  return state;
+}
+
+TEST(RealTool, ListsTheDeviceInEachMode) {
+  const struct {
+    DeviceStateFile state;
+    const char* lines;
+  } cases[] = {
+      {device("runtime"),
+       "Found Runtime: [c4e2:8351] ver=0100, devnum=7, cfg=1, intf=0, path=\"1-1\", alt=0, "
+       "name=\"Orvale\", serial=\"A7X2249\"\n"},
+      {device("dfu", "00ff"),
+       "Found DFU: [c4e2:8352] ver=00ff, devnum=8, cfg=1, intf=0, path=\"1-1\", alt=0, "
+       "name=\"Orvale Firmware\", serial=\"A7X2249\"\n"},
+      {device("dfu", "0100", 2),
+       "Found DFU: [c4e2:8352] ver=0100, devnum=8, cfg=1, intf=0, path=\"1-1\", alt=1, "
+       "name=\"Orvale Settings\", serial=\"A7X2249\"\n"
+       "Found DFU: [c4e2:8352] ver=0100, devnum=8, cfg=1, intf=0, path=\"1-1\", alt=0, "
+       "name=\"Orvale Firmware\", serial=\"A7X2249\"\n"},
+  };
+  for (const auto& c : cases) {
+    TemporaryDirectory tool;
+    testing::installEmulatedTool(tool.path(), c.state);
+    const std::string out = testing::runWithToolFrom(tool.path(), u"dfu-util.exe -l");
+    EXPECT_EQ(out.rfind("dfu-util 0.11\n", 0), 0u) << out;
+    EXPECT_EQ(testing::deviceLines(out), c.lines) << out;
+    // Listing changes nothing.
+    EXPECT_EQ(usbdevice::formatStateFile(testing::emulatedState(tool.path())),
+              usbdevice::formatStateFile(c.state));
+  }
+}
+
+class RealToolUpgrade : public ::testing::Test {
+ protected:
+  // One upgrade run as the worker makes it: the listing, then the upgrade step when it listed.
+  int upgradeRun() {
+    OrvaleUpgradeProcess process(env);
+    const int listed = process.initDfuDevList();
+    return listed == kOutcomeListed ? process.doUpgrade() : -listed;
+  }
+
+  TemporaryDirectory install;
+  TemporaryDirectory tool;
+  testing::SearchPathPrefix searchPath{tool.path()};
+  testing::RecordingEventLog log;
+  ProcessEventSources sources{log};
+  testing::VirtualClock clock;
+  testing::RecordingTraceOutput trace;
+  UpgradeEnvironment env{sources.engine, systemFileSystem(), systemProcessLauncher(), clock, trace,
+                         install.text()};
+};
+
+TEST_F(RealToolUpgrade, DetachThenDownloadLandTheImageInTheDevice) {
+  // Three blocks of the device's transfer size and a bit.
+  ASSERT_TRUE(testing::makeDfuSuffixPackage(install.path() / "orvale-0102.dfu", 0x0102, 3100));
+  testing::installEmulatedTool(tool.path(), device("runtime"));
+
+  EXPECT_EQ(upgradeRun(), kOutcomeDetached);
+  EXPECT_EQ(testing::emulatedState(tool.path()).mode, "dfu");
+  EXPECT_EQ(upgradeRun(), kOutcomeToolRan);
+
+  const DeviceStateFile after = testing::emulatedState(tool.path());
+  EXPECT_EQ(after.mode, "runtime");
+  EXPECT_EQ(after.version, "0102");
+  const std::string package = fileBytes(install.path() / "orvale-0102.dfu");
+  ASSERT_GT(package.size(), 16u);
+  EXPECT_EQ(fileBytes(usbdevice::firmwareFile(testing::emulatedStateFile(tool.path()))), package.substr(0, package.size() - 16));
+
+  const auto texts = log.texts(kEngineSourceName);
+  const std::vector<Text> commands = [&texts] {
+    std::vector<Text> found;
+    for (const Text& text : texts) {
+      if (text.rfind(u"cmdline is ", 0) == 0) found.push_back(text.substr(11));
+    }
+    return found;
+  }();
+  EXPECT_EQ(commands, (std::vector<Text>{
+                          u"dfu-util.exe -d c4e2:8351,c4e2:8352 -S A7X2249 -c 1 -e",
+                          u"dfu-util.exe -d c4e2:8351,c4e2:8352 -S A7X2249 -D \"" +
+                              install.text() + u"orvale-0102.dfu\""}));
+  EXPECT_NE(std::find(texts.begin(), texts.end(),
+                      u"analyseBuffer countCmd == 1 strTmp= Download done."),
+            texts.end());
+}
+
+}  // namespace
+}  // namespace qwus
