@@ -44,8 +44,8 @@ bool makeDfuSuffixPackage(const std::filesystem::path& file, std::uint16_t versi
   std::ofstream(file, std::ios::binary | std::ios::trunc) << firmwareImage(version, imageSize);
   char bcd[8];
   std::snprintf(bcd, sizeof bcd, "%04x", static_cast<unsigned>(version));
-  const std::string command = "dfu-suffix -a '" + file.string() + "' -v c4e2 -p 8352 -d 0x" +
-                              bcd + " >/dev/null 2>&1";
+  const std::string command =
+      "dfu-suffix -a '" + file.string() + "' -v c4e2 -p 8352 -d 0x" + bcd + " >/dev/null 2>&1";
   return std::system(command.c_str()) == 0;
 }
 

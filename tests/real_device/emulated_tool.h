@@ -24,8 +24,8 @@ DeviceStateFile emulatedState(const std::filesystem::path& folder);
 
 // An image of `size` bytes that carries `version` in its first two bytes, little-endian.
 std::string firmwareImage(std::uint16_t version, std::size_t size = 23);
-// Writes `file` as firmwareImage(version, imageSize) with a suffix appended by Debian's dfu-suffix for
-// c4e2:8352 and `version`. false when dfu-suffix failed.
+// Writes `file` as firmwareImage(version, imageSize) with a suffix appended by Debian's dfu-suffix
+// for c4e2:8352 and `version`. false when dfu-suffix failed.
 bool makeDfuSuffixPackage(const std::filesystem::path& file, std::uint16_t version,
                           std::size_t imageSize = 23);
 

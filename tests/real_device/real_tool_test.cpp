@@ -81,8 +81,8 @@ class RealToolUpgrade : public ::testing::Test {
   ProcessEventSources sources{log};
   testing::VirtualClock clock;
   testing::RecordingTraceOutput trace;
-  UpgradeEnvironment env{sources.engine, systemFileSystem(), systemProcessLauncher(), clock, trace,
-                         install.text()};
+  UpgradeEnvironment env{sources.engine, systemFileSystem(), systemProcessLauncher(), clock,
+                         trace,          install.text()};
 };
 
 TEST_F(RealToolUpgrade, DetachThenDownloadLandTheImageInTheDevice) {
@@ -99,7 +99,8 @@ TEST_F(RealToolUpgrade, DetachThenDownloadLandTheImageInTheDevice) {
   EXPECT_EQ(after.version, "0102");
   const std::string package = fileBytes(install.path() / "orvale-0102.dfu");
   ASSERT_GT(package.size(), 16u);
-  EXPECT_EQ(fileBytes(usbdevice::firmwareFile(testing::emulatedStateFile(tool.path()))), package.substr(0, package.size() - 16));
+  EXPECT_EQ(fileBytes(usbdevice::firmwareFile(testing::emulatedStateFile(tool.path()))),
+            package.substr(0, package.size() - 16));
 
   const auto texts = log.texts(kEngineSourceName);
   const std::vector<Text> commands = [&texts] {
@@ -109,13 +110,12 @@ TEST_F(RealToolUpgrade, DetachThenDownloadLandTheImageInTheDevice) {
     }
     return found;
   }();
-  EXPECT_EQ(commands, (std::vector<Text>{
-                          u"dfu-util.exe -d c4e2:8351,c4e2:8352 -S A7X2249 -c 1 -e",
-                          u"dfu-util.exe -d c4e2:8351,c4e2:8352 -S A7X2249 -D \"" +
-                              install.text() + u"orvale-0102.dfu\""}));
-  EXPECT_NE(std::find(texts.begin(), texts.end(),
-                      u"analyseBuffer countCmd == 1 strTmp= Download done."),
-            texts.end());
+  EXPECT_EQ(commands, (std::vector<Text>{u"dfu-util.exe -d c4e2:8351,c4e2:8352 -S A7X2249 -c 1 -e",
+                                         u"dfu-util.exe -d c4e2:8351,c4e2:8352 -S A7X2249 -D \"" +
+                                             install.text() + u"orvale-0102.dfu\""}));
+  EXPECT_NE(
+      std::find(texts.begin(), texts.end(), u"analyseBuffer countCmd == 1 strTmp= Download done."),
+      texts.end());
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 // talking to the emulated Orvale device. Whole upgrades, and each misbehaviour of the device.
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <memory>
+#include <ostream>
 
 #include "platform/file_system.h"
 #include "platform/process.h"
@@ -72,10 +72,14 @@ class RealDeviceService : public ::testing::Test {
   testing::ManualThreads threads;
   testing::VirtualClock clock;
   testing::RecordingTraceOutput trace;
-  ServiceEnvironment env{sources.service, manager, threads, clock,
+  ServiceEnvironment env{sources.service,
+                         manager,
+                         threads,
+                         clock,
                          UpgradeEnvironment{sources.engine, systemFileSystem(),
                                             systemProcessLauncher(), clock, trace, install.text()},
-                         {}, {}};
+                         {},
+                         {}};
   std::unique_ptr<ServiceContext> context;
 };
 
@@ -115,8 +119,9 @@ std::vector<Expected> arrival() {
 
 std::vector<Expected> packageChoice(const Text& directory, bool deletesOld) {
   std::vector<Expected> events = {engine(u"initUpgradeInfo packageList= " + directory + u"*.dfu"),
-                                   engine(u"file delete   \uFF01")};
-  if (deletesOld) events.push_back(engine(u"file delete  " + directory + u"orvale-0101.dfu \uFF01"));
+                                  engine(u"file delete   \uFF01")};
+  if (deletesOld)
+    events.push_back(engine(u"file delete  " + directory + u"orvale-0101.dfu \uFF01"));
   events.push_back(engine(u"get targetVersion is 0102!"));
   return events;
 }
@@ -129,9 +134,9 @@ std::vector<Expected> listingOf(const Text& line, int mode) {
       engine(u"analyseBuffer strTmp= " + line), engine(u"initDev devData= " + line),
       engine(u"enter initDev 1")};
   if (mode == 0) events.push_back(engine(u"updev.mode is  0"));
-  for (const Text text : {u"curDev.version is 0100 targetVersion is 0102",
-                          u"initDev updev.cfgId= 1", u"initDev updev.sn= A7X2249",
-                          u"leave initDev"}) {
+  for (const Text text :
+       {u"curDev.version is 0100 targetVersion is 0102", u"initDev updev.cfgId= 1",
+        u"initDev updev.sn= A7X2249", u"leave initDev"}) {
     events.push_back(engine(text));
   }
   events.push_back(engine(u"analyseBuffer updev.mode " + fromAscii(std::to_string(mode))));
@@ -216,11 +221,11 @@ TEST_F(RealDeviceService, TwoArrivalUpgradeWithTheRealTool) {
                             engine(u"enter initDev 1"), engine(u"analyseBuffer updev.mode 0")},
       // Second arrival: back in DFU mode, downloaded.
       arrival(), packageChoice(dir, false), listingOf(dfuLine, 1),
-      std::vector<Expected>{engine(u"starting doUpgrade "), engine(u"cmdline is " + download),
-                            engine(u"doCmd updev.mode 1 cmdline is " + download),
-                            engine(u"doCmd enter sleep"), engine(u"doCmd end sleep"),
-                            engine(u"handlePipeInfo updev.mode 1 strOutput= " + kHeading +
-                                   downloadLines[4] + u"\n")},
+      std::vector<Expected>{
+          engine(u"starting doUpgrade "), engine(u"cmdline is " + download),
+          engine(u"doCmd updev.mode 1 cmdline is " + download), engine(u"doCmd enter sleep"),
+          engine(u"doCmd end sleep"),
+          engine(u"handlePipeInfo updev.mode 1 strOutput= " + kHeading + downloadLines[4] + u"\n")},
       downloadReport,
       std::vector<Expected>{{true, W, u"arrival device handled completely."},
                             {true, I, u"enter onStop function."},
@@ -277,8 +282,9 @@ TEST_F(RealDeviceService, DownloadErrorKeepsTheOldFirmwareButCountsAsHandled) {
   failing.downloadError = true;
   start(failing);
   EXPECT_EQ(arriveAndWork(), 0u);
-  EXPECT_TRUE(reported(I, u"analyseBuffer countCmd == 1 strTmp= DFU state(10) = dfuERROR, "
-                          u"status(3) = Device is unable to write memory"));
+  EXPECT_TRUE(reported(I,
+                       u"analyseBuffer countCmd == 1 strTmp= DFU state(10) = dfuERROR, "
+                       u"status(3) = Device is unable to write memory"));
   EXPECT_TRUE(reported(W, u"arrival device handled completely."));
   EXPECT_FALSE(registered());
   EXPECT_EQ(device().mode, "dfu");
@@ -290,8 +296,9 @@ TEST_F(RealDeviceService, DeviceThatCannotBeOpenedIsNotSeen) {
   denied.accessDenied = true;
   start(denied);
   EXPECT_EQ(arriveAndWork(), 0u);
-  EXPECT_TRUE(reported(I, u"analyseBuffer strTmp= dfu-util: Cannot open DFU device c4e2:8351 "
-                          u"found on devnum 7 (LIBUSB_ERROR_ACCESS)"));
+  EXPECT_TRUE(reported(I,
+                       u"analyseBuffer strTmp= dfu-util: Cannot open DFU device c4e2:8351 "
+                       u"found on devnum 7 (LIBUSB_ERROR_ACCESS)"));
   EXPECT_TRUE(reported(I, u"updev.mode is  2 retry is 0"));
   EXPECT_FALSE(reported(I, u"return for latest build!"));
   EXPECT_FALSE(registered());
@@ -330,9 +337,10 @@ TEST_F(RealDeviceService, SeveralAlternateSettingsStopTheDownload) {
   start(alternates);
   EXPECT_EQ(arriveAndWork(), 0u);
   // The download names no alternate setting, and the tool will not choose one.
-  EXPECT_TRUE(reported(I, u"analyseBuffer countCmd == 1 strTmp= dfu-util: More than one DFU "
-                          u"capable USB device found! Try `--list' and specify the serial number "
-                          u"or disconnect all but one device"));
+  EXPECT_TRUE(reported(I,
+                       u"analyseBuffer countCmd == 1 strTmp= dfu-util: More than one DFU "
+                       u"capable USB device found! Try `--list' and specify the serial number "
+                       u"or disconnect all but one device"));
   EXPECT_TRUE(reported(W, u"arrival device handled completely."));
   EXPECT_FALSE(registered());
   EXPECT_EQ(device().mode, "dfu");

@@ -31,7 +31,7 @@ struct DeviceState {
   std::string serial = "A7X2249";
   int cfg = 1;
   bool present = true;
-  int altSettings = 2;           // alt settings listed in DFU mode (1 to 3)
+  int altSettings = 1;           // alt settings of the DFU-mode interface (1 to 3)
   std::string misbehave = kBehaveNormally;
   int hangMs = 3000;
   int slowMs = 100;

@@ -30,6 +30,7 @@ constexpr int kExitIoError = 74;
 constexpr char kVendor[] = "c4e2";
 constexpr char kRuntimeProduct[] = "8351";
 constexpr char kDfuProduct[] = "8352";
+constexpr std::size_t kTransferSize = 1024;
 
 std::filesystem::path ownFolder() {
 #ifdef _WIN32
@@ -257,13 +258,55 @@ int list(Printer& out, const DeviceState& state, const Options& options) {
 void printStatus(Printer& out, bool dfu) {
   out.line("Opening DFU capable USB device...");
   out.line(std::string("Device ID ") + kVendor + ":" + (dfu ? kDfuProduct : kRuntimeProduct));
-  out.line(dfu ? "Device DFU version 011a" : "Run-Time device DFU version 011a");
+  out.line("Device DFU version 0110");
   out.line(dfu ? "Claiming USB DFU Interface..." : "Claiming USB DFU (Run-Time) Interface...");
-  out.line("Setting Alternate Interface #0 ...");
+  out.line(dfu ? "Setting Alternate Interface #0 ..." : "Setting Alternate Interface zero...");
   out.line("Determining device status...");
   out.line(dfu ? "DFU state(2) = dfuIDLE, status(0) = No error condition is present"
                : "DFU state(0) = appIDLE, status(0) = No error condition is present");
+  if (dfu) {
+    out.line("DFU mode device DFU version 0110");
+    out.line("Device returned transfer size " + std::to_string(kTransferSize));
+  }
 }
+
+// The real tool sees each alternate setting of a DFU-mode device as a device of its own, and
+// refuses to pick one of several.
+bool severalDevicesMatch(const DeviceState& state) {
+  return state.mode == "dfu" && std::clamp(state.altSettings, 1, 3) > 1;
+}
+
+int refuseSeveralDevices() {
+  error("More than one DFU capable USB device found! Try `--list' and specify the serial number "
+        "or disconnect all but one device\n");
+  return kExitIoError;
+}
+
+// The tool's progress bar: 25 characters wide, redrawn with a carriage return whenever it grows.
+class ProgressBar {
+ public:
+  explicit ProgressBar(Printer& out) : out_(out) {}
+
+  void show(unsigned long long current, unsigned long long maximum) {
+    if (maximum < current) maximum = current + 1;
+    if (maximum == 0 && current == 0) maximum = 1;
+    const unsigned long long filled =
+        std::min<unsigned long long>(kWidth * current / maximum, kWidth);
+    if (filled == lastFilled_) return;
+    lastFilled_ = filled;
+    char text[96];
+    std::snprintf(text, sizeof text, "\rDownload\t[%s%s] %3llu%% %12llu bytes",
+                  std::string(filled, '=').c_str(), std::string(kWidth - filled, ' ').c_str(),
+                  100ULL * current / maximum, current);
+    out_.bytes(text);
+    if (filled == kWidth) out_.bytes("\nDownload done.\n");
+  }
+
+ private:
+  static constexpr unsigned long long kWidth = 25;
+  Printer& out_;
+  unsigned long long lastFilled_ = ~0ULL;
+};
 
 int detach(Printer& out, DeviceState& state, const Options& options,
            const std::filesystem::path& file) {
@@ -271,10 +314,12 @@ int detach(Printer& out, DeviceState& state, const Options& options,
     error("No DFU capable USB device available");
     return kExitIoError;
   }
+  if (severalDevicesMatch(state)) return refuseSeveralDevices();
   const bool dfu = state.mode == "dfu";
   printStatus(out, dfu);
   if (dfu) {
-    out.line("Device already in DFU mode");
+    // dfuIDLE does not take a detach request.
+    error("can't detach");
     return kExitOk;
   }
   out.line("Device really in Run-Time Mode, send DFU detach request...");
@@ -323,14 +368,23 @@ int download(Printer& out, DeviceState& state, const Options& options,
     error("No DFU capable USB device available");
     return kExitIoError;
   }
+  if (severalDevicesMatch(state)) return refuseSeveralDevices();
   printStatus(out, true);
-  out.line("DFU mode device DFU version 011a");
-  out.line("Device returned transfer size 1024");
   out.line("Copying data from PC to DFU device");
-  out.line("Download\t[=========================] 100%        " + std::to_string(payload) +
-           " bytes");
-  out.line("Download done.");
+  // As the tool sends it: blocks of the transfer size, each followed by the progress bar, then
+  // the empty block that ends the download.
+  ProgressBar progress(out);
+  progress.show(0, 1);
+  for (std::size_t sent = 0; sent < payload;) {
+    const std::size_t left = payload - sent;
+    sent += std::min(left, kTransferSize);
+    progress.show(sent, sent + left);
+  }
+  progress.show(payload, payload);
+  // The device is not manifestation tolerant: it waits for the reset the tool then sends.
   out.line("DFU state(7) = dfuMANIFEST, status(0) = No error condition is present");
+  out.line("DFU state(8) = dfuMANIFEST-WAIT-RESET, status(0) = No error condition is present");
+  out.line("Resetting USB to switch back to runtime mode");
   out.line("Done!");
   if (hasSuffix) state.version = version;
   state.mode = "runtime";

@@ -69,7 +69,9 @@ TEST_F(SimulatorTest, ListsTheDeviceInEachMode) {
             std::string::npos)
       << runtime;
 
-  const std::string dfu = run(inDfuMode(), u"dfu-util.exe -l");
+  DeviceState twoAlternates = inDfuMode();
+  twoAlternates.altSettings = 2;
+  const std::string dfu = run(twoAlternates, u"dfu-util.exe -l");
   EXPECT_NE(dfu.find("Found DFU: [c4e2:8352] ver=0042, devnum=8, cfg=1, intf=0, path=\"1-1\", "
                      "alt=1, name=\"Orvale Settings\", serial=\"A7X2249\""),
             std::string::npos)
@@ -98,6 +100,18 @@ TEST_F(SimulatorTest, DownloadSetsTheVersionFromTheSuffixAndReturnsToRuntime) {
   const DeviceState after = simulatorState(folder.path());
   EXPECT_EQ(after.mode, "runtime");
   EXPECT_EQ(after.version, "0201");
+}
+
+TEST_F(SimulatorTest, DownloadRefusesADfuDeviceWithSeveralAlternateSettings) {
+  DeviceState alternates = inDfuMode();
+  alternates.altSettings = 3;
+  const std::string out = run(alternates, u"dfu-util.exe -d c4e2:8351,c4e2:8352 -S A7X2249 -D \"" +
+                                              pathText(package(0x0201)) + u"\"");
+  EXPECT_NE(out.find("dfu-util: More than one DFU capable USB device found!"), std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("Download"), std::string::npos);
+  EXPECT_EQ(simulatorState(folder.path()).version, "0100");
+  EXPECT_EQ(simulatorState(folder.path()).mode, "dfu");
 }
 
 TEST_F(SimulatorTest, FiltersThatDoNotMatchFindNoDevice) {

@@ -22,7 +22,7 @@ void put16(Bytes& out, std::uint16_t value) {
 
 Bytes deviceDescriptor(const UsbIdentity& id) {
   Bytes d = {18, kDeviceType};
-  put16(d, 0x0200);             // USB 2.0
+  put16(d, 0x0200);                  // USB 2.0
   d.insert(d.end(), {0, 0, 0, 64});  // class from the interface, control endpoint of 64 bytes
   put16(d, id.vendor);
   put16(d, id.product);

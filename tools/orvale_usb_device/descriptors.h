@@ -15,9 +15,9 @@ struct UsbIdentity {
   std::uint16_t vendor = 0xc4e2;
   std::uint16_t product = 0x8351;
   std::uint16_t bcdDevice = 0x0100;
-  bool dfuMode = false;           // DFU-mode interface protocol (2) rather than runtime (1)
-  int altSettings = 1;            // interface descriptors of the DFU interface
-  bool willDetach = true;         // bitWillDetach of the functional descriptor
+  bool dfuMode = false;    // DFU-mode interface protocol (2) rather than runtime (1)
+  int altSettings = 1;     // interface descriptors of the DFU interface
+  bool willDetach = true;  // bitWillDetach of the functional descriptor
   std::uint16_t transferSize = 1024;
   std::string manufacturer = "Quorlan";
   std::string productName = "Orvale";

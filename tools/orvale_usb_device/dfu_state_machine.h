@@ -45,16 +45,16 @@ enum class DfuStatus : std::uint8_t {
 
 // What the device does after this run, as the bus sees it.
 enum class Reenumeration {
-  None,        // stays as it is
-  AsDfu,       // leaves runtime mode and comes back in DFU mode
-  AsRuntime,   // manifestation done: comes back in runtime mode with the new firmware
+  None,       // stays as it is
+  AsDfu,      // leaves runtime mode and comes back in DFU mode
+  AsRuntime,  // manifestation done: comes back in runtime mode with the new firmware
 };
 
 class DfuStateMachine {
  public:
   struct Options {
-    bool dfuMode = false;             // starts in dfuIDLE rather than appIDLE
-    bool willDetach = true;           // a detach takes effect at once, without a USB reset
+    bool dfuMode = false;    // starts in dfuIDLE rather than appIDLE
+    bool willDetach = true;  // a detach takes effect at once, without a USB reset
     std::optional<std::size_t> failDownloadAtBlock;  // this block reports errWRITE
     std::size_t maxImageSize = 1 << 20;
   };
@@ -62,10 +62,12 @@ class DfuStateMachine {
   explicit DfuStateMachine(Options options);
 
   // One DFU class request addressed to the DFU interface, with the data of a host-to-device
-  // request. Returns the reply, or nothing for a stall (which puts a DFU-mode device into dfuERROR).
+  // request. Returns the reply, or nothing for a stall (which puts a DFU-mode device into
+  // dfuERROR).
   ControlReply handle(const SetupPacket& setup, const Bytes& data);
 
-  // A USB reset: a detached runtime device re-enumerates in DFU mode; a manifested one in runtime mode.
+  // A USB reset: a detached runtime device re-enumerates in DFU mode; a manifested one in runtime
+  // mode.
   void usbReset();
 
   DfuState state() const noexcept { return state_; }

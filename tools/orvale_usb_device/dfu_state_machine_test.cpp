@@ -25,10 +25,10 @@ DfuStateMachine::Options options(bool dfuMode, bool willDetach = true,
 
 SetupPacket request(std::uint8_t code, std::uint16_t length = 6, std::uint16_t value = 0) {
   SetupPacket p;
-  p.requestType = code == kDfuDetach || code == kDfuDnload || code == kDfuClrStatus ||
-                          code == kDfuAbort
-                      ? kClassOut
-                      : kClassIn;
+  p.requestType =
+      code == kDfuDetach || code == kDfuDnload || code == kDfuClrStatus || code == kDfuAbort
+          ? kClassOut
+          : kClassIn;
   p.request = code;
   p.value = value;
   p.length = length;
@@ -37,7 +37,8 @@ SetupPacket request(std::uint8_t code, std::uint16_t length = 6, std::uint16_t v
 
 // Sends DNLOAD with `data` as block `block`, then GETSTATUS; returns the state it reports.
 DfuState downloadBlock(DfuStateMachine& dfu, const Bytes& data, std::uint16_t block) {
-  EXPECT_TRUE(dfu.handle(request(kDfuDnload, static_cast<std::uint16_t>(data.size()), block), data));
+  EXPECT_TRUE(
+      dfu.handle(request(kDfuDnload, static_cast<std::uint16_t>(data.size()), block), data));
   const ControlReply status = dfu.handle(request(kDfuGetStatus), {});
   EXPECT_TRUE(status);
   return status ? static_cast<DfuState>((*status)[4]) : DfuState::Error;

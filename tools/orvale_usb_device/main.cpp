@@ -48,7 +48,8 @@ int run(int argc, char** argv) {
   if (orvale != nullptr && orvale->dfu().manifestedImage()) {
     const Bytes& image = *orvale->dfu().manifestedImage();
     std::ofstream out(firmwareFile(file), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    out.write(reinterpret_cast<const char*>(image.data()),
+              static_cast<std::streamsize>(image.size()));
     if (!out.flush()) return failure("cannot write " + firmwareFile(file).string());
   }
   if (!saveStateFile(file, after)) return failure("cannot write the state file " + file.string());

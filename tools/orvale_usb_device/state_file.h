@@ -12,18 +12,18 @@
 namespace qwus::usbdevice {
 
 struct DeviceStateFile {
-  std::string mode = "runtime";    // "runtime" or "dfu"
-  std::string version = "0100";    // bcdDevice, four lower-case hexadecimal digits
+  std::string mode = "runtime";  // "runtime" or "dfu"
+  std::string version = "0100";  // bcdDevice, four lower-case hexadecimal digits
   std::string serial = "A7X2249";
-  std::string dfuSerial;           // the serial number in DFU mode; empty: the same
-  int altSettings = 1;             // alternate settings of the DFU-mode interface
+  std::string dfuSerial;  // the serial number in DFU mode; empty: the same
+  int altSettings = 1;    // alternate settings of the DFU-mode interface
   // Misbehaviour on request.
-  int absentRuns = 0;              // the device is off the bus for this many more runs
-  int absentAfterDetach = 0;       // after a detach, it stays away for this many runs
-  bool detachNeedsReset = false;   // "detach=reset": no bitWillDetach; leaves only on a USB reset
-  bool downloadError = false;      // reports errWRITE during the download, keeps its firmware
-  bool accessDenied = false;       // "access=denied": the device node cannot be opened
-  bool otherDevice = false;        // an unrelated DFU-mode device is on the bus as well
+  int absentRuns = 0;             // the device is off the bus for this many more runs
+  int absentAfterDetach = 0;      // after a detach, it stays away for this many runs
+  bool detachNeedsReset = false;  // "detach=reset": no bitWillDetach; leaves only on a USB reset
+  bool downloadError = false;     // reports errWRITE during the download, keeps its firmware
+  bool accessDenied = false;      // "access=denied": the device node cannot be opened
+  bool otherDevice = false;       // an unrelated DFU-mode device is on the bus as well
 };
 
 // The state as key=value lines.

@@ -2,8 +2,8 @@
 #include "tools/orvale_usb_device/usb_testbed.h"
 
 #include <glib.h>
-#include <linux/usbdevice_fs.h>
 #include <linux/capability.h>
+#include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -11,11 +11,11 @@
 #include <umockdev.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <deque>
 
 namespace qwus::usbdevice {
@@ -68,7 +68,8 @@ struct GObjectRef {
 // handed back, in order, by the reaps that follow.
 class DevicePort {
  public:
-  DevicePort(const BusDevice& device) : device_(device.identity, device.dfu), isOrvale_(device.isOrvale) {}
+  DevicePort(const BusDevice& device)
+      : device_(device.identity, device.dfu), isOrvale_(device.isOrvale) {}
   DevicePort(const DevicePort&) = delete;
   DevicePort& operator=(const DevicePort&) = delete;
   ~DevicePort() {
@@ -79,7 +80,8 @@ class DevicePort {
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     switch (umockdev_ioctl_client_get_request(client)) {
       case USBDEVFS_GET_CAPABILITIES: {
-        GObjectRef<UMockdevIoctlData> caps(umockdev_ioctl_data_resolve(arg, 0, sizeof(std::uint32_t), nullptr));
+        GObjectRef<UMockdevIoctlData> caps(
+            umockdev_ioctl_data_resolve(arg, 0, sizeof(std::uint32_t), nullptr));
         if (caps.object == nullptr) return fail(client, EFAULT);
         std::memcpy(caps.object->data, &kCapabilities, sizeof kCapabilities);
         return succeed(client);
@@ -138,7 +140,8 @@ class DevicePort {
     const SetupPacket setup = SetupPacket::parse(bytes);
     const std::size_t room = static_cast<std::size_t>(urb->buffer_length) - 8;
     Bytes sent;
-    if (!setup.deviceToHost()) sent.assign(bytes + 8, bytes + 8 + std::min<std::size_t>(setup.length, room));
+    if (!setup.deviceToHost())
+      sent.assign(bytes + 8, bytes + 8 + std::min<std::size_t>(setup.length, room));
 
     const ControlReply reply = device_.control(setup, sent);
     if (!reply) {
@@ -275,17 +278,18 @@ int UsbTestbed::run(const std::vector<std::string>& argv, std::string& error) {
 
   gchar** environment = g_get_environ();
   const gchar* preload = g_environ_getenv(environment, "LD_PRELOAD");
-  const std::string preloads = std::string("libumockdev-preload.so.0") +
-                               (preload != nullptr && *preload != '\0' ? std::string(":") + preload : "");
+  const std::string preloads =
+      std::string("libumockdev-preload.so.0") +
+      (preload != nullptr && *preload != '\0' ? std::string(":") + preload : "");
   environment = g_environ_setenv(environment, "LD_PRELOAD", preloads.c_str(), TRUE);
 
   GPid pid = 0;
   GError* spawnError = nullptr;
   const auto flags = static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
                                               G_SPAWN_CHILD_INHERITS_STDIN);
-  const gboolean started =
-      g_spawn_async(nullptr, args.data(), environment, flags, impl_->anyDenied ? dropPermissionOverride : nullptr,
-                    nullptr, &pid, &spawnError);
+  const gboolean started = g_spawn_async(nullptr, args.data(), environment, flags,
+                                         impl_->anyDenied ? dropPermissionOverride : nullptr,
+                                         nullptr, &pid, &spawnError);
   g_strfreev(environment);
   if (!started) {
     error = std::string("cannot start ") + argv.front() + ": " + spawnError->message;
