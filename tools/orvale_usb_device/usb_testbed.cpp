@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <utility>
 
 namespace qwus::usbdevice {
 namespace {
@@ -68,13 +69,10 @@ struct GObjectRef {
 // handed back, in order, by the reaps that follow.
 class DevicePort {
  public:
-  DevicePort(const BusDevice& device)
+  explicit DevicePort(const BusDevice& device)
       : device_(device.identity, device.dfu), isOrvale_(device.isOrvale) {}
   DevicePort(const DevicePort&) = delete;
   DevicePort& operator=(const DevicePort&) = delete;
-  ~DevicePort() {
-    for (UMockdevIoctlData* urb : done_) g_object_unref(urb);
-  }
 
   gboolean handle(UMockdevIoctlClient* client) {
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
@@ -123,19 +121,17 @@ class DevicePort {
 
   gboolean submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
     // The argument is the program's pointer to its URB; the URB's buffer is a pointer in turn.
-    UMockdevIoctlData* urbData = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
-    if (urbData == nullptr) return fail(client, EFAULT);
-    auto* urb = reinterpret_cast<usbdevfs_urb*>(urbData->data);
+    GObjectRef<UMockdevIoctlData> urbData(
+        umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr));
+    if (urbData.object == nullptr) return fail(client, EFAULT);
+    auto* urb = reinterpret_cast<usbdevfs_urb*>(urbData.object->data);
     if (urb->type != USBDEVFS_URB_TYPE_CONTROL || urb->buffer_length < 8) {
-      g_object_unref(urbData);
       return fail(client, EINVAL);
     }
-    GObjectRef<UMockdevIoctlData> buffer(umockdev_ioctl_data_resolve(
-        urbData, offsetof(usbdevfs_urb, buffer), static_cast<gsize>(urb->buffer_length), nullptr));
-    if (buffer.object == nullptr) {
-      g_object_unref(urbData);
-      return fail(client, EFAULT);
-    }
+    GObjectRef<UMockdevIoctlData> buffer(
+        umockdev_ioctl_data_resolve(urbData.object, offsetof(usbdevfs_urb, buffer),
+                                    static_cast<gsize>(urb->buffer_length), nullptr));
+    if (buffer.object == nullptr) return fail(client, EFAULT);
     std::uint8_t* bytes = buffer.object->data;
     const SetupPacket setup = SetupPacket::parse(bytes);
     const std::size_t room = static_cast<std::size_t>(urb->buffer_length) - 8;
@@ -156,7 +152,7 @@ class DevicePort {
       urb->status = 0;
       urb->actual_length = static_cast<int>(sent.size());
     }
-    done_.push_back(urbData);
+    done_.push_back(std::move(urbData));
     return succeed(client);
   }
 
@@ -164,16 +160,15 @@ class DevicePort {
     if (done_.empty()) return fail(client, EAGAIN);
     GObjectRef<UMockdevIoctlData> slot(umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr));
     if (slot.object == nullptr) return fail(client, EFAULT);
-    UMockdevIoctlData* urb = done_.front();
+    // The slot takes its own reference to the URB.
+    umockdev_ioctl_data_set_ptr(slot.object, 0, done_.front().object);
     done_.pop_front();
-    umockdev_ioctl_data_set_ptr(slot.object, 0, urb);
-    g_object_unref(urb);
     return succeed(client);
   }
 
   EmulatedDevice device_;
   bool isOrvale_;
-  std::deque<UMockdevIoctlData*> done_;
+  std::deque<GObjectRef<UMockdevIoctlData>> done_;
 };
 
 gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer port) {
