@@ -1,8 +1,10 @@
 // Debian's dfu-util against the emulated Orvale device: its listing in both modes, and the
 // engine's detach and download command lines carried out by the real tool.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -63,6 +65,28 @@ TEST(RealTool, ListsTheDeviceInEachMode) {
     EXPECT_EQ(usbdevice::formatStateFile(testing::emulatedState(tool.path())),
               usbdevice::formatStateFile(c.state));
   }
+}
+
+// orvale-usb-device itself: it ends with its program's status, and refuses a state file it cannot
+// take before it runs anything.
+TEST(OrvaleUsbDevice, EndsWithItsProgramsStatusAndRefusesABadStateFile) {
+  TemporaryDirectory dir;
+  const auto state = dir.path() / "device.state";
+  const auto run = [&state](const std::string& program) {
+    const std::string command = std::string("'") + QWUS_ORVALE_USB_DEVICE + "' --state '" +
+                                state.string() + "' -- " + program + " >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  usbdevice::saveStateFile(state, device("runtime"));
+  EXPECT_EQ(run("sh -c 'exit 3'"), 3);
+  EXPECT_EQ(run("dfu-util -l"), 0);
+  EXPECT_EQ(run("dfu-util -d 1234:5678 -e"), 74);  // the tool's "no device" status
+
+  std::ofstream(state, std::ios::trunc) << "mode=sleeping\n";
+  EXPECT_EQ(run("sh -c 'touch " + (dir.path() / "ran").string() + "'"), 125);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "ran"));
+  EXPECT_EQ(fileBytes(state), "mode=sleeping\n");
 }
 
 class RealToolUpgrade : public ::testing::Test {
