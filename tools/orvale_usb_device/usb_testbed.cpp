@@ -247,6 +247,8 @@ bool UsbTestbed::add(const BusDevice& device, std::string& error) {
 
   impl_->ports.push_back(std::make_unique<DevicePort>(device));
   if (device.accessDenied) {
+    // The tool finds the device in sysfs but may not open its node, as on a PC where no WinUSB
+    // driver is bound to it; no ioctl handler is needed.
     gchar* root = umockdev_testbed_get_root_dir(testbed);
     const std::string file = std::string(root) + node;
     g_free(root);
