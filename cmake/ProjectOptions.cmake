@@ -17,7 +17,7 @@ if(QWUS_SANITIZE)
   add_link_options(-fsanitize=${sanitizers})
 endif()
 
-if(QWUS_BENCH)
+if(QWUS_BENCH OR CMAKE_BUILD_TYPE MATCHES "^(Release|RelWithDebInfo|MinSizeRel)$")
   # GCC 12 at -O2 reports a null dereference inside libstdc++'s <streambuf> that cannot happen;
   # the debug builds keep the warning for the project's own code.
   target_compile_options(project_options INTERFACE -Wno-null-dereference)

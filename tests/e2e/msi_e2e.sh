@@ -1,18 +1,28 @@
 #!/usr/bin/env bash
-# The MSI under Wine's installer, in a private Wine prefix removed afterwards with its wineserver:
-# builds a package that also carries dfu-util.exe (the device simulator) and a firmware package,
-# installs it silently, checks the files and the service's registration, starts the service,
-# removes the package silently and checks that nothing is left; then the same after the service
-# has deleted its own registration, as it does after an upgrade.
-#   msi_e2e.sh BUILD_DIR        (KEEP_PREFIX=1 keeps the Wine prefix for a look afterwards)
+# The MSI's life cycle under Wine's installer, in a private Wine prefix removed afterwards with its
+# wineserver. Builds version 1.0.0 (carrying dfu-util.exe, the device simulator, and package 0102)
+# and 1.0.1 (package 0103), then: installs 1.0.0 silently and checks files, version resources, the
+# service's registration, the event sources and the running service; installs 1.0.1 over it (one
+# product left, the newer files); tries 1.0.0 over 1.0.1, which must be refused and change nothing;
+# removes it and checks that nothing is left; and removes it once more after the service has
+# deleted its own registration, as it does after an upgrade.
+#   msi_e2e.sh BUILD_DIR VERSION     (VERSION: the project's, carried by the built files;
+#                                     KEEP_PREFIX=1 keeps the Wine prefix for a look afterwards)
 # Writes a JUnit report BUILD_DIR/test-results/e2e_msi.xml and exits non-zero on failure.
 set -uo pipefail
 
 build=$(cd "$1" && pwd)
+version=$2
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
 service=QuorlanWindowsUpdateService
 service_key='HKLM\System\CurrentControlSet\Services\QuorlanWindowsUpdateService'
+sources_key='HKLM\System\CurrentControlSet\Services\EventLog\Application'
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+product_exe=$build/service/QuorlanWindowsUpdateService.exe
+messages_dll=$build/eventlog/messages/QuorlanEventMessages.dll
+simulator=$build/tools/dfu_simulator/bin/dfu-util.exe
+probe=$build/tests/resource_probe.exe
 
 work=$build/e2e/msi
 rm -rf "$work"
@@ -35,17 +45,89 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# A registry value as "TYPE DATA" (e.g. "REG_DWORD 0x7"); asked again a few times when Wine's reg
+# gives nothing.
+registry_entry() {  # registry_entry KEY VALUE
+  local entry attempt
+  for attempt in 1 2 3; do
+    entry=$(wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+      awk -v v="$2" '$1 == v { $1 = ""; sub(/^ +/, ""); sub(/ +/, " "); print }')
+    [[ -n $entry ]] && break
+    sleep 0.5
+  done
+  printf '%s\n' "$entry"
+}
+registry_value() { registry_entry "$service_key" "$1" | cut -d' ' -f2-; }
 registered() { wine reg query "$service_key" >/dev/null 2>&1; }
 not_registered() { ! registered; }
-registry_value() { wine reg query "$service_key" /v "$1" 2>/dev/null | tr -d '\r' | awk -v v="$1" '$1 == v { $1 = ""; $2 = ""; sub(/^  */, ""); print }'; }
+no_event_source() { ! wine reg query "$sources_key\\$1" >/dev/null 2>&1; }
 service_state() { wine sc query "$service" 2>/dev/null | tr -d '\r' | awk '$1 == "STATE" { print $4 }'; }
 no_files_left() { [[ ! -e "$WINEPREFIX/drive_c/Program Files/Quorlan" ]]; }
+# The DisplayVersion of every installed product named like this one, one a line.
+installed_versions() {
+  wine reg query "$uninstall_key" /s 2>/dev/null | tr -d '\r' | awk '
+    /^HKEY/ { name = ""; shown = "" }
+    $1 == "DisplayName" { $1 = ""; $2 = ""; sub(/^ +/, ""); name = $0 }
+    $1 == "DisplayVersion" { shown = $3 }
+    name == "Quorlan Windows Update Service" && shown != "" { print shown; name = "" }'
+}
+msiexec() {  # msiexec LOGNAME /i|/x PACKAGE: silently, with a verbose log; prints the exit status
+  wine msiexec "$2" "$(winepath -w "$3")" /qn /l*v "$(winepath -w "$work/$1.log")" \
+    </dev/null >"$work/$1.out" 2>&1
+  echo $?
+}
 
-head -c 1024 /dev/urandom >"$work/orvale-0102.dfu"
-dfu-suffix -a "$work/orvale-0102.dfu" -v c4e2 -p 8351 -d 0x0102 >/dev/null
-check "package builds" "$source_dir/packaging/build-msi" "$work/service.msi" \
-  "$build/service/QuorlanWindowsUpdateService.exe" \
-  --tool "$build/tools/dfu_simulator/bin/dfu-util.exe" --package "$work/orvale-0102.dfu"
+check_registration() {  # check_registration WHEN: the registration as "install" makes it
+  check "$1: registered" registered
+  check "$1: image path is the installed executable, no arguments" \
+    test "$(registry_value ImagePath)" = "$install_dir_win\\QuorlanWindowsUpdateService.exe"
+  check "$1: own process" test "$(registry_value Type)" = 0x10
+  check "$1: auto start" test "$(registry_value Start)" = 0x2
+  check "$1: critical error control" test "$(registry_value ErrorControl)" = 0x3
+  check "$1: LocalSystem" test "$(registry_value ObjectName)" = LocalSystem
+  check "$1: display name" test "$(registry_value DisplayName)" = "$service"
+}
+
+check_event_sources() {  # check_event_sources WHEN
+  local source entry path
+  for source in QuorlanWindowsUpdateService OrvaleUpgradeProcess; do
+    entry=$(registry_entry "$sources_key\\$source" EventMessageFile)
+    check "$1: $source's message file is an expandable path to the installed DLL ($entry)" \
+      test "$entry" = "REG_EXPAND_SZ $install_dir_win\\QuorlanEventMessages.dll"
+    path=$(winepath -u "${entry#REG_EXPAND_SZ }" 2>/dev/null)
+    check "$1: $source's message file exists" cmp -s "$messages_dll" "$path"
+    check "$1: $source supports error, warning and information events" \
+      test "$(registry_entry "$sources_key\\$source" TypesSupported)" = "REG_DWORD 0x7"
+  done
+}
+
+check_file_versions() {  # check_file_versions WHEN: the installed files' version resources
+  local file
+  for file in QuorlanWindowsUpdateService.exe QuorlanEventMessages.dll; do
+    wine "$probe" version "$install_dir_win\\$file" </dev/null 2>&1 | tr -d '\r' >"$work/version-$file.txt"
+    check "$1: $file has version $version" \
+      grep -qx "FixedVersion=$version.0" "$work/version-$file.txt"
+    check "$1: $file's FileVersion is $version" grep -qx "FileVersion=$version" "$work/version-$file.txt"
+  done
+}
+
+check_nothing_left() {  # check_nothing_left WHEN
+  check "$1: registration gone" not_registered
+  check "$1: no files left" no_files_left
+  check "$1: event source QuorlanWindowsUpdateService gone" no_event_source QuorlanWindowsUpdateService
+  check "$1: event source OrvaleUpgradeProcess gone" no_event_source OrvaleUpgradeProcess
+  check "$1: no product installed" test -z "$(installed_versions)"
+}
+
+# The two versions differ by their firmware package, as a deployer's new MSI would.
+for package in 0102 0103; do
+  head -c 1024 /dev/urandom >"$work/orvale-$package.dfu"
+  dfu-suffix -a "$work/orvale-$package.dfu" -v c4e2 -p 8351 -d "0x$package" >/dev/null
+done
+check "1.0.0 builds" "$source_dir/packaging/build-msi" "$work/service-1.0.0.msi" "$product_exe" \
+  --version 1.0.0 --messages "$messages_dll" --tool "$simulator" --package "$work/orvale-0102.dfu"
+check "1.0.1 builds" "$source_dir/packaging/build-msi" "$work/service-1.0.1.msi" "$product_exe" \
+  --version 1.0.1 --messages "$messages_dll" --tool "$simulator" --package "$work/orvale-0103.dfu"
 
 # The prefix is made, then its wineserver restarted and kept alive for the whole test: right after
 # wineboot the service control manager may still be starting the prefix's own services, and a
@@ -56,38 +138,52 @@ wineserver -k 2>/dev/null
 wineserver -w
 wineserver -p </dev/null >/dev/null 2>&1
 
-wine msiexec /i "$(winepath -w "$work/service.msi")" /qn /l*v "$(winepath -w "$work/install.log")" \
-  </dev/null >"$work/msiexec-install.out" 2>&1
-check "silent install exits 0" test $? = 0
-check "service installed" cmp -s "$build/service/QuorlanWindowsUpdateService.exe" "$install_dir/QuorlanWindowsUpdateService.exe"
-check "dfu-util.exe installed" cmp -s "$build/tools/dfu_simulator/bin/dfu-util.exe" "$install_dir/dfu-util.exe"
-check "firmware package installed" cmp -s "$work/orvale-0102.dfu" "$install_dir/orvale-0102.dfu"
+# --- install 1.0.0 ----------------------------------------------------------------------------
+check "1.0.0: silent install exits 0" test "$(msiexec install-1.0.0 /i "$work/service-1.0.0.msi")" = 0
+check "1.0.0: service installed" cmp -s "$product_exe" "$install_dir/QuorlanWindowsUpdateService.exe"
+check "1.0.0: message DLL installed" cmp -s "$messages_dll" "$install_dir/QuorlanEventMessages.dll"
+check "1.0.0: dfu-util.exe installed" cmp -s "$simulator" "$install_dir/dfu-util.exe"
+check "1.0.0: firmware package installed" cmp -s "$work/orvale-0102.dfu" "$install_dir/orvale-0102.dfu"
+check_file_versions 1.0.0
+check_registration 1.0.0
+check_event_sources 1.0.0
+check "1.0.0: started by the install" test "$(service_state)" = RUNNING
+check "1.0.0: one product, 1.0.0" test "$(installed_versions)" = 1.0.0
 
-check "registered" registered
-check "image path is the installed executable, no arguments" \
-  test "$(registry_value ImagePath)" = "$install_dir_win\\QuorlanWindowsUpdateService.exe"
-check "own process" test "$(registry_value Type)" = 0x10
-check "auto start" test "$(registry_value Start)" = 0x2
-check "critical error control" test "$(registry_value ErrorControl)" = 0x3
-check "LocalSystem" test "$(registry_value ObjectName)" = LocalSystem
-check "display name" test "$(registry_value DisplayName)" = "$service"
-check "not started by the install" test "$(service_state)" = STOPPED
+# --- 1.0.1 over it ----------------------------------------------------------------------------
+check "1.0.1: upgrade exits 0" test "$(msiexec upgrade-1.0.1 /i "$work/service-1.0.1.msi")" = 0
+check "1.0.1: one product, 1.0.1" test "$(installed_versions)" = 1.0.1
+check "1.0.1: the newer package installed" cmp -s "$work/orvale-0103.dfu" "$install_dir/orvale-0103.dfu"
+check "1.0.1: the older package removed" test ! -e "$install_dir/orvale-0102.dfu"
+check "1.0.1: service installed" cmp -s "$product_exe" "$install_dir/QuorlanWindowsUpdateService.exe"
+check_registration 1.0.1
+check_event_sources 1.0.1
+check "1.0.1: running" test "$(service_state)" = RUNNING
 
-wine net start "$service" </dev/null >"$work/net-start.out" 2>&1
-check "installed service starts" test "$(service_state)" = RUNNING
+# --- 1.0.0 over 1.0.1: refused ----------------------------------------------------------------
+# Refused with 1603 (ERROR_INSTALL_FAILURE), of which a Linux shell sees the low byte, 67.
+status=$(msiexec downgrade-1.0.0 /i "$work/service-1.0.0.msi")
+check "downgrade: refused with 1603 (exit status $status)" test "$status" = 67
+# Windows shows the failed launch condition's text; Wine's silent install logs only the failure.
+check "downgrade: the package says why" grep -qP '^NOT WIX_DOWNGRADE_DETECTED\tA newer version of the service is already installed\.$' \
+  <(msiinfo export "$work/service-1.0.0.msi" LaunchCondition | tr -d '\r')
+check "downgrade: still one product, 1.0.1" test "$(installed_versions)" = 1.0.1
+check "downgrade: the newer package stays" cmp -s "$work/orvale-0103.dfu" "$install_dir/orvale-0103.dfu"
+check "downgrade: the older package not installed" test ! -e "$install_dir/orvale-0102.dfu"
+check_registration downgrade
+check_event_sources downgrade
+check "downgrade: still running" test "$(service_state)" = RUNNING
 
-wine msiexec /x "$(winepath -w "$work/service.msi")" /qn /l*v "$(winepath -w "$work/uninstall.log")" \
-  </dev/null >"$work/msiexec-uninstall.out" 2>&1
-check "silent removal exits 0" test $? = 0
-check "registration gone" not_registered
-check "no files left" no_files_left
+# --- removal ----------------------------------------------------------------------------------
+check "removal: exits 0" test "$(msiexec remove-1.0.1 /x "$work/service-1.0.1.msi")" = 0
+check_nothing_left removal
 
-# After an upgrade the service deletes its own registration while the MSI stays installed; removing
-# the MSI must still succeed then and leave nothing behind.
-wine msiexec /i "$(winepath -w "$work/service.msi")" /qn </dev/null >"$work/msiexec-reinstall.out" 2>&1
-check "installs again after removal" registered
+# --- removal after the service has deleted its own registration -------------------------------
+check "reinstall: exits 0" test "$(msiexec reinstall-1.0.1 /i "$work/service-1.0.1.msi")" = 0
+check "reinstall: running" test "$(service_state)" = RUNNING
+# After an upgrade the service stops and deletes its own registration while the MSI stays.
+wine net stop "$service" </dev/null >"$work/net-stop.out" 2>&1
 wine "$install_dir_win\\QuorlanWindowsUpdateService.exe" uninstall </dev/null >"$work/self-removal.out" 2>&1
-check "the service deletes its own registration" not_registered
-wine msiexec /x "$(winepath -w "$work/service.msi")" /qn </dev/null >"$work/msiexec-uninstall2.out" 2>&1
-check "silent removal without a registration exits 0" test $? = 0
-check "no files left after that removal" no_files_left
+check "self-removal: the service deletes its own registration" not_registered
+check "self-removal: removal exits 0" test "$(msiexec remove-after-self-removal /x "$work/service-1.0.1.msi")" = 0
+check_nothing_left "self-removal"

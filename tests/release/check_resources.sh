@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Reads the resources of the product and of the event message DLL back under Wine, as Windows
+# reads them: the version resource of both, the product's manifest, and the DLL's message table.
+#   check_resources.sh WINE_RUN RESOURCE_PROBE VERSION PRODUCT_EXE MESSAGES_DLL
+set -uo pipefail
+wine_run=$1 probe=$2 version=$3 product=$4 messages=$5
+
+failures=0
+fail() { failures=$((failures + 1)); echo "FAILED: $*"; }
+ok() { echo "ok: $*"; }
+probe() { "$wine_run" "$probe" "$@" 2>&1 </dev/null | tr -d '\r'; }
+winpath() { echo "Z:${1//\//\\}"; }
+
+# expect_version FILE ORIGINAL_FILENAME DESCRIPTION
+expect_version() {
+  local file=$1 actual expected
+  actual=$(probe version "$(winpath "$file")")
+  expected="FixedVersion=$version.0
+CompanyName=Quorlan
+ProductName=Quorlan Windows Update Service
+FileDescription=$3
+FileVersion=$version
+ProductVersion=$version
+OriginalFilename=$2
+LegalCopyright=Copyright (C) Quorlan. All rights reserved."
+  if [[ $actual == "$expected" ]]; then
+    ok "version resource of $2"
+  else
+    fail "version resource of $2"
+    diff <(echo "$expected") <(echo "$actual") | sed 's/^/  /'
+  fi
+}
+expect_version "$product" QuorlanWindowsUpdateService.exe "Quorlan Windows Update Service"
+expect_version "$messages" QuorlanEventMessages.dll "Quorlan Windows Update Service event messages"
+
+manifest=$(probe manifest "$(winpath "$product")")
+for want in 'level="asInvoker"' 'uiAccess="false"' '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}' \
+    "version=\"$version.0\""; do
+  if grep -qF -- "$want" <<<"$manifest"; then ok "manifest has $want"; else fail "manifest lacks $want"; fi
+done
+
+# Every event id shows the report's text, whole and without anything added; ids outside the table
+# have no message.
+insert='create service success. Ünïcødé, 100% "quoted" %2'
+for id in 1 2 21 4242 65534 65535; do
+  text=$(probe message "$(winpath "$messages")" "$id" "$insert")
+  if [[ $text == "$insert" ]]; then ok "message $id"; else fail "message $id is '$text'"; fi
+done
+for id in 0 65536; do
+  if probe message "$(winpath "$messages")" "$id" x >/dev/null; then
+    fail "message $id exists"
+  else
+    ok "no message $id"
+  fi
+done
+if probe message "$(winpath "$product")" 1 x >/dev/null; then
+  fail "the product carries a message table"
+fi
+
+echo "$failures failed"
+[[ $failures -eq 0 ]]

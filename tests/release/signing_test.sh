@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Signs copies of the release files and an MSI built from them with packaging/sign, using a
+# certificate authority and a code-signing certificate made for this run, and checks every
+# signature with osslsigncode verify against that authority; also that unsigned, tampered and
+# foreign-signed files fail, and that a failed signing leaves the file as it was.
+#   signing_test.sh BUILD_DIR PRODUCT_EXE MESSAGES_DLL
+set -uo pipefail
+build=$(cd "$1" && pwd)
+product=$(realpath "$2") messages=$(realpath "$3")
+here=$(cd "$(dirname "$0")" && pwd)
+sign=$here/../../packaging/sign
+build_msi=$here/../../packaging/build-msi
+
+work=$build/release-signing
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work" || exit 1
+
+failures=0
+fail() { failures=$((failures + 1)); echo "FAILED: $*"; }
+check() { local what=$1; shift; if "$@" >>checks.log 2>&1; then echo "ok: $what"; else fail "$what"; fi; }
+verified() { osslsigncode verify -CAfile "$2" -in "$1"; }
+refused() { ! osslsigncode verify -CAfile "$2" -in "$1"; }
+
+# make_authority NAME: a self-signed authority NAME.pem with its key NAME.key.
+make_authority() {
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.pem" -days 2 \
+    -subj "/CN=$1" -addext basicConstraints=critical,CA:TRUE \
+    -addext keyUsage=critical,keyCertSign,cRLSign 2>>openssl.log
+}
+make_authority "Throwaway Test Authority" && mv "Throwaway Test Authority.pem" ca.pem &&
+  mv "Throwaway Test Authority.key" ca.key || { echo "FAILED: making the authority"; exit 1; }
+make_authority "Someone Else" && mv "Someone Else.pem" other-ca.pem || exit 1
+printf 'throwaway password\n' >password.txt
+openssl req -newkey rsa:2048 -nodes -keyout signer.key -out signer.csr -subj "/CN=Quorlan Test Signer" 2>>openssl.log &&
+  printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' >signer.ext &&
+  openssl x509 -req -in signer.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \
+    -extfile signer.ext -out signer.pem 2>>openssl.log &&
+  openssl pkcs12 -export -in signer.pem -inkey signer.key -certfile ca.pem -out signer.p12 \
+    -passout file:password.txt 2>>openssl.log || { echo "FAILED: making the signing certificate"; exit 1; }
+
+cp "$product" QuorlanWindowsUpdateService.exe
+cp "$messages" QuorlanEventMessages.dll
+cp "$product" unsigned.exe
+
+check "the executable signs with the PKCS#12 file and its password file" \
+  "$sign" --pkcs12 signer.p12 --password-file password.txt QuorlanWindowsUpdateService.exe
+check "the DLL signs with PEM certificate and key" "$sign" --cert signer.pem --key signer.key QuorlanEventMessages.dll
+check "the signed executable verifies" verified QuorlanWindowsUpdateService.exe ca.pem
+check "the signed DLL verifies" verified QuorlanEventMessages.dll ca.pem
+
+check "the MSI builds from the signed files" "$build_msi" QuorlanWindowsUpdateService.msi \
+  QuorlanWindowsUpdateService.exe --messages QuorlanEventMessages.dll
+check "the MSI signs" "$sign" --pkcs12 signer.p12 --password-file password.txt QuorlanWindowsUpdateService.msi
+check "the signed MSI verifies" verified QuorlanWindowsUpdateService.msi ca.pem
+check "the MSI carries the signed executable" bash -c \
+  'mkdir -p extracted && cd extracted && msiextract ../QuorlanWindowsUpdateService.msi >/dev/null &&
+   cmp "$(find . -name QuorlanWindowsUpdateService.exe)" ../QuorlanWindowsUpdateService.exe'
+
+check "an unsigned executable does not verify" refused unsigned.exe ca.pem
+check "a signature from another authority does not verify" refused QuorlanWindowsUpdateService.exe other-ca.pem
+cp QuorlanWindowsUpdateService.exe tampered.exe
+printf 'X' | dd of=tampered.exe bs=1 seek=4096 conv=notrunc 2>/dev/null
+check "a changed signed executable does not verify" refused tampered.exe ca.pem
+printf 'wrong password\n' >wrong-password.txt
+cp "$product" wrong.exe
+check "a wrong password fails" bash -c "! '$sign' --pkcs12 signer.p12 --password-file wrong-password.txt wrong.exe"
+check "a failed signing leaves the file as it was" cmp wrong.exe "$product"
+check "no key, no signing" bash -c "! '$sign' --cert signer.pem wrong.exe"
+
+echo "$failures failed (logs in $work)"
+[[ $failures -eq 0 ]]
