@@ -100,7 +100,7 @@ int OrvaleUpgradeProcess::doUpgrade() {
   return kOutcomeToolRan;
 }
 
-int OrvaleUpgradeProcess::doDevDetach(DfuDeviceInfo device) {
+int OrvaleUpgradeProcess::doDevDetach(const DfuDeviceInfo& device) {
   reportFormatted(env_.events, EventType::Information, u"enter doDevDetach ");
   const std::unique_ptr<OutputPipe> pipe = env_.processes.createOutputPipe();
   if (pipe == nullptr) {
