@@ -39,10 +39,11 @@ case $tool in
   clang-tidy)
     # The checks and their settings are in .clang-tidy, where every finding is an error. The
     # runner prints each file's command line and a count of the warnings it left out (those in
-    # the system's headers): only the findings are shown.
-    "$4" -clang-tidy-binary "$5" -p "$selected" -j "$jobs" -quiet \
-      -extra-arg=-fno-color-diagnostics >"$selected/output.txt" 2>&1 || status=$?
-    grep -v -E "^(\S*clang-tidy\S* |[0-9]+ warnings? generated\.$)" "$selected/output.txt" || true
+    # the system's headers), and asks for colours: only the findings are shown, in plain text.
+    "$4" -clang-tidy-binary "$5" -p "$selected" -j "$jobs" -quiet >"$selected/output.txt" 2>&1 ||
+      status=$?
+    sed -E $'s/\x1b\\[[0-9;]*m//g' "$selected/output.txt" |
+      grep -v -E "^(\S*clang-tidy\S* |[0-9]+ warnings?( and [0-9]+ errors?)? generated\.$)" || true
     ;;
   cppcheck)
     # cppcheck's platform sets type sizes only: the target's own macros are given as well.
