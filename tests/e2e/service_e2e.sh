@@ -227,6 +227,7 @@ setup_test_host() {
 arrive() { WINEDEBUG=-all wine "$install_dir_win\\svcctl.exe" "$service" 128 </dev/null >>"$work/svcctl.out" 2>&1; }
 tsv_has() { grep -qF -- "$1" "$events_tsv" 2>/dev/null; }
 state_of() { tr -d '\r' <"$install_dir/dfu-util.state" | sed -n "s/^$1=//p"; }
+mode_is() { [[ $(state_of mode) == "$1" ]]; }
 
 # Within each process, every source's event ids rise by one from its first (1 for the service's
 # source, 21 for the engine's), with no gap; a new process starts again from the first.
@@ -252,7 +253,7 @@ scenario_upgrade() {
   setup_test_host runtime 0100 1
   check "arrival accepted" arrive
   check "detach run" wait_for 60 tsv_has $'cmdline is dfu-util.exe -d c4e2:8351,c4e2:8352 -S A7X2249 -c 1 -e'
-  check "device in DFU mode" wait_for 30 test "$(state_of mode)" = dfu
+  check "device in DFU mode" wait_for 30 mode_is dfu
   check "detach output read" wait_for 30 tsv_has $'handlePipeInfo updev.mode 0 strOutput='
   check "service still registered after the detach" registered
   check "second arrival accepted" arrive
