@@ -21,10 +21,14 @@ class FormatArg {
  public:
   enum class Kind { String, Integer };
 
+  // cppcheck-suppress noExplicitConstructor ; each argument of a format call converts implicitly
   FormatArg(const char16_t* text) noexcept : kind_(Kind::String), text_(text ? text : u"") {}
+  // cppcheck-suppress noExplicitConstructor ; each argument of a format call converts implicitly
   FormatArg(const std::u16string& text) noexcept : kind_(Kind::String), text_(text) {}
+  // cppcheck-suppress noExplicitConstructor ; each argument of a format call converts implicitly
   FormatArg(std::u16string_view text) noexcept : kind_(Kind::String), text_(text) {}
   template <typename Int, typename = std::enable_if_t<std::is_integral_v<Int>>>
+  // cppcheck-suppress noExplicitConstructor ; each argument of a format call converts implicitly
   FormatArg(Int value) noexcept : kind_(Kind::Integer), integer_(static_cast<std::int64_t>(value)) {}
 
   Kind kind() const noexcept { return kind_; }

@@ -22,7 +22,7 @@ class EventsFileLog final : public EventLog {
   EventsFileLog& operator=(const EventsFileLog&) = delete;
 
   EventLogHandle registerSource(const char16_t* name) override;
-  bool report(EventLogHandle source, EventType type, std::uint16_t category, std::uint32_t eventId,
+  bool report(EventLogHandle handle, EventType type, std::uint16_t category, std::uint32_t eventId,
               const char16_t* text) override;
 
   // The line written for one report, without its line end, into `out` (no heap use).

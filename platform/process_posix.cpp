@@ -103,7 +103,8 @@ std::string findProgram(const std::string& name) {
   }
   for (const auto& folder : folders) {
     if (folder.empty()) continue;
-    std::string candidate = folder + "/" + name;
+    std::string candidate = folder;
+    candidate.append("/").append(name);
     if (isExecutableFile(candidate)) return candidate;
   }
   return {};
@@ -163,6 +164,7 @@ class PosixProcessLauncher final : public ProcessLauncher {
     narrow.reserve(arguments.size());
     for (const auto& argument : arguments) narrow.push_back(toUtf8(argument));
     std::vector<char*> argv;
+    argv.reserve(narrow.size() + 1);
     for (auto& argument : narrow) argv.push_back(argument.data());
     argv.push_back(nullptr);
 

@@ -101,7 +101,7 @@ char32_t decodeUtf8(TextView::size_type& i, std::string_view text) {
 char32_t decodeUtf16(std::size_t& i, TextView text) noexcept {
   const char16_t unit = text[i++];
   if (unit >= 0xD800 && unit <= 0xDBFF && i < text.size() && text[i] >= 0xDC00 && text[i] <= 0xDFFF) {
-    return 0x10000 + ((char32_t{unit} - 0xD800) << 10) + (text[i++] - 0xDC00);
+    return 0x10000 + ((char32_t{unit} - 0xD800U) << 10) + (text[i++] - 0xDC00);
   }
   if (unit >= 0xD800 && unit <= 0xDFFF) return kReplacement;
   return unit;

@@ -12,6 +12,7 @@ namespace {
 
 // Both event sources are registered while the process's objects are initialised, before main
 // runs. They are never destroyed: workers may still report while the process ends.
+// NOLINTNEXTLINE(cert-err58-cpp): out of memory before main can only end the process, as it does
 qwus::ProcessEventSources& gEventSources = *new qwus::ProcessEventSources(qwus::systemEventLog());
 
 }  // namespace

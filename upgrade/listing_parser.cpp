@@ -52,7 +52,7 @@ Text getKeyValue(TextView line, TextView key) {
   return Text(rest.substr(0, rest.find(u',')));
 }
 
-void OrvaleUpgradeProcess::analyseBuffer(Text output) {
+void OrvaleUpgradeProcess::analyseBuffer(const Text& output) {
   LineSplitter lines(output);
   lines.next();  // the tool's heading
   while (const auto line = lines.next()) {
@@ -69,7 +69,7 @@ void OrvaleUpgradeProcess::analyseBuffer(Text output) {
   report(u"analyseBuffer updev.mode %d", updev.mode);
 }
 
-void OrvaleUpgradeProcess::initDev(Text devData) {
+void OrvaleUpgradeProcess::initDev(const Text& devData) {
   report(u"initDev devData= %s", devData);
   report(u"enter initDev 1");
 

@@ -61,8 +61,9 @@ class OrvaleUpgradeProcess {
   // Returns kOutcomeDetached, kOutcomeToolRan, kOutcomeToolNotStarted, kOutcomeUpToDate or
   // kOutcomeFailed.
   int doUpgrade();
-  // Runs the detach for the device record `device`, a copy of updev. Returns kOutcomeToolRan,
-  // kOutcomeToolNotStarted or kOutcomeFailed.
+  // Runs the detach for the device record `device`, a copy of updev taken before the tool's
+  // output is parsed into updev again. Returns kOutcomeToolRan, kOutcomeToolNotStarted or
+  // kOutcomeFailed.
   int doDevDetach(DfuDeviceInfo device);
 
   // Command runner.
@@ -75,9 +76,9 @@ class OrvaleUpgradeProcess {
 
   // Listing parser.
   // Parses a tool's whole output into updev; the first line is never examined.
-  void analyseBuffer(Text output);
+  void analyseBuffer(const Text& output);
   // Reads one device line into updev.
-  void initDev(Text devData);
+  void initDev(const Text& devData);
 
   // Package discovery and the version decision.
   // Chooses the package in `directory` (deleting the others) and reads its version.
@@ -87,7 +88,7 @@ class OrvaleUpgradeProcess {
   // Returns 1, or -1 on failure.
   int readTargetVersion(const Text& path);
   // True when a device at `version` is to be upgraded to targetVersion.
-  bool checkVersion(Text version);
+  bool checkVersion(const Text& version);
 
   bool retry = false;
   bool upgradeNeeded = false;

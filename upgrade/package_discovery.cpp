@@ -42,6 +42,7 @@ Text selectPackage(std::vector<Text> packages, const Text& directory, FileSystem
   Text kept = packages.front();
   for (const Text& entry : packages) {
     Text doomed;
+    // NOLINTBEGIN(bugprone-branch-clone): alike bodies, different reasons in order of precedence
     if (isObsolete(kept)) {
       doomed = directory + kept;
       kept = entry;
@@ -53,6 +54,7 @@ Text selectPackage(std::vector<Text> packages, const Text& directory, FileSystem
       doomed = directory + kept;
       kept = entry;
     }
+    // NOLINTEND(bugprone-branch-clone)
     reportFormatted(events, EventType::Information, u"file delete  %s \uFF01", doomed);
     files.deleteFile(doomed);
   }
@@ -99,7 +101,7 @@ int OrvaleUpgradeProcess::readTargetVersion(const Text& path) {
   return 1;
 }
 
-bool OrvaleUpgradeProcess::checkVersion(Text version) {
+bool OrvaleUpgradeProcess::checkVersion(const Text& version) {
   if (forceUpgrade) {
     report(u"Force upgrade flag is set!");
     return true;

@@ -100,6 +100,7 @@ int OrvaleUpgradeProcess::doUpgrade() {
   return kOutcomeToolRan;
 }
 
+// NOLINTNEXTLINE(performance-unnecessary-value-param): a copy on purpose, since the detach output is parsed into updev while it runs
 int OrvaleUpgradeProcess::doDevDetach(DfuDeviceInfo device) {
   reportFormatted(env_.events, EventType::Information, u"enter doDevDetach ");
   const std::unique_ptr<OutputPipe> pipe = env_.processes.createOutputPipe();

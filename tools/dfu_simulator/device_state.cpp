@@ -34,7 +34,7 @@ DeviceState parseState(std::string_view text) {
     if (equals == std::string_view::npos) continue;
     const std::string key(line.substr(0, equals));
     const std::string value(line.substr(equals + 1));
-    const auto number = [&value] { return std::atol(value.c_str()); };
+    const auto number = [&value] { return std::strtol(value.c_str(), nullptr, 10); };
     if (key == "mode") state.mode = value;
     else if (key == "version") state.version = value;
     else if (key == "dfu_version") state.dfuVersion = value;

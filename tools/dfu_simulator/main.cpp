@@ -65,6 +65,7 @@ std::vector<std::string> arguments([[maybe_unused]] int argc, [[maybe_unused]] c
     args.push_back(toUtf8(argument));
   }
 #else
+  args.reserve(static_cast<std::size_t>(argc));
   for (int i = 0; i < argc; ++i) args.emplace_back(argv[i]);
 #endif
   return args;
@@ -84,7 +85,7 @@ class Printer {
  public:
   explicit Printer(int pauseMs) : pauseMs_(std::clamp(pauseMs, 0, kMaxSlowMs)) {}
 
-  void line(const std::string& text) {
+  void line(const std::string& text) const {
     std::fputs(text.c_str(), stdout);
     std::fputs("\n", stdout);
     if (pauseMs_ > 0) {
@@ -93,7 +94,7 @@ class Printer {
     }
   }
 
-  void bytes(const std::string& data) { std::fwrite(data.data(), 1, data.size(), stdout); }
+  void bytes(const std::string& data) const { std::fwrite(data.data(), 1, data.size(), stdout); }
 
  private:
   int pauseMs_;
@@ -104,7 +105,7 @@ void error(const std::string& text) {
   std::fprintf(stderr, "dfu-util: %s\n", text.c_str());
 }
 
-void printHeading(Printer& out) {
+void printHeading(const Printer& out) {
   out.line("dfu-util 0.11");
   out.line("");
   out.line("Copyright 2005-2009 Weston Schmidt, Harald Welte and OpenMoko Inc.");
@@ -172,7 +173,7 @@ int parseOptions(const std::vector<std::string>& args, Options& options) {
       case 'U': options.action = 'U'; options.file = value; break;
       case 'd': options.device = value; break;
       case 'S': options.serial = value; options.hasSerial = true; break;
-      case 'c': options.cfg = std::atoi(value.c_str()); break;
+      case 'c': options.cfg = static_cast<int>(std::strtol(value.c_str(), nullptr, 10)); break;
       case 'a': case 's': case 't': case 'E': case 'p': case 'n': case 'R': case 'w': case 'v':
         break;
       default:
@@ -217,8 +218,10 @@ bool deviceMatches(const DeviceState& state, const Options& options) {
 std::string deviceLine(const DeviceState& state, int alt) {
   const bool dfu = state.mode == "dfu";
   const char* names[] = {"Orvale Firmware", "Orvale Settings", "Orvale Bootloader"};
+  // A state file with a serial or version of hundreds of characters would have the line cut: no
+  // test writes one.
   char line[512];
-  std::snprintf(line, sizeof line,
+  (void)std::snprintf(line, sizeof line,
                 "Found %s: [%s:%s] ver=%s, devnum=%d, cfg=%d, intf=0, path=\"1-1\", alt=%d, "
                 "name=\"%s\", serial=\"%s\"",
                 dfu ? "DFU" : "Runtime", kVendor, dfu ? kDfuProduct : kRuntimeProduct,
@@ -227,7 +230,7 @@ std::string deviceLine(const DeviceState& state, int alt) {
   return line;
 }
 
-void printOtherDevices(Printer& out, long bytes) {
+void printOtherDevices(const Printer& out, long bytes) {
   long written = 0;
   for (int n = 0; written < bytes; ++n) {
     char line[200];
@@ -241,7 +244,7 @@ void printOtherDevices(Printer& out, long bytes) {
   }
 }
 
-int list(Printer& out, const DeviceState& state, const Options& options) {
+int list(const Printer& out, const DeviceState& state, const Options& options) {
   if (state.misbehave == kHugeOutput) printOtherDevices(out, state.hugeBytes);
   if (state.misbehave == kNulBytes) out.bytes(std::string("Found \0\0 nothing\n", 17));
   if (!deviceMatches(state, options)) return kExitOk;
@@ -255,7 +258,7 @@ int list(Printer& out, const DeviceState& state, const Options& options) {
   return kExitOk;
 }
 
-void printStatus(Printer& out, bool dfu) {
+void printStatus(const Printer& out, bool dfu) {
   out.line("Opening DFU capable USB device...");
   out.line(std::string("Device ID ") + kVendor + ":" + (dfu ? kDfuProduct : kRuntimeProduct));
   out.line("Device DFU version 0110");
@@ -285,7 +288,7 @@ int refuseSeveralDevices() {
 // The tool's progress bar: 25 characters wide, redrawn with a carriage return whenever it grows.
 class ProgressBar {
  public:
-  explicit ProgressBar(Printer& out) : out_(out) {}
+  explicit ProgressBar(const Printer& out) : out_(out) {}
 
   void show(unsigned long long current, unsigned long long maximum) {
     if (maximum < current) maximum = current + 1;
@@ -304,11 +307,11 @@ class ProgressBar {
 
  private:
   static constexpr unsigned long long kWidth = 25;
-  Printer& out_;
+  const Printer& out_;
   unsigned long long lastFilled_ = ~0ULL;
 };
 
-int detach(Printer& out, DeviceState& state, const Options& options,
+int detach(const Printer& out, DeviceState& state, const Options& options,
            const std::filesystem::path& file) {
   if (!deviceMatches(state, options)) {
     error("No DFU capable USB device available");
@@ -329,7 +332,7 @@ int detach(Printer& out, DeviceState& state, const Options& options,
   return kExitOk;
 }
 
-int download(Printer& out, DeviceState& state, const Options& options,
+int download(const Printer& out, DeviceState& state, const Options& options,
              const std::filesystem::path& file) {
   std::ifstream package(std::filesystem::path(std::u8string(options.file.begin(), options.file.end())),
                         std::ios::binary);
@@ -346,17 +349,17 @@ int download(Printer& out, DeviceState& state, const Options& options,
   char version[8] = "";
   std::size_t payload = data.size();
   if (hasSuffix) {
-    std::snprintf(version, sizeof version, "%04x", byte(16) | (byte(15) << 8));
+    (void)std::snprintf(version, sizeof version, "%04x", byte(16) | (byte(15) << 8));
     const unsigned product = byte(14) | (byte(13) << 8);
     const unsigned vendor = byte(12) | (byte(11) << 8);
     // Without -d the ids of the file choose the device.
     char id[8];
     if (options.device.empty() && vendor != 0xffff) {
-      std::snprintf(id, sizeof id, "%04x", vendor);
+      (void)std::snprintf(id, sizeof id, "%04x", vendor);
       out.line(std::string("Match vendor ID from file: ") + id);
     }
     if (options.device.empty() && product != 0xffff) {
-      std::snprintf(id, sizeof id, "%04x", product);
+      (void)std::snprintf(id, sizeof id, "%04x", product);
       out.line(std::string("Match product ID from file: ") + id);
     }
     payload -= byte(5);

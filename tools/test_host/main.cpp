@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "eventlog/event_source.h"
@@ -34,10 +35,12 @@ std::wstring executableFolder() {
 std::uint32_t readTimeDivisor(const std::wstring& file) {
   std::FILE* in = _wfopen(file.c_str(), L"rb");
   if (in == nullptr) return 1;
-  long value = 0;
-  const int matched = std::fscanf(in, "%ld", &value);
+  char digits[24] = {};
+  const bool read = std::fgets(digits, sizeof digits, in) != nullptr;
   std::fclose(in);
-  return matched == 1 && value > 0 ? static_cast<std::uint32_t>(value) : 1;
+  char* end = digits;
+  const long value = read ? std::strtol(digits, &end, 10) : 0;
+  return end != digits && value > 0 ? static_cast<std::uint32_t>(value) : 1;
 }
 
 EventLog& testHostEventLog() {
@@ -47,6 +50,7 @@ EventLog& testHostEventLog() {
   return log;
 }
 
+// NOLINTNEXTLINE(cert-err58-cpp): out of memory before main can only end the process, as it does
 ProcessEventSources& gEventSources = *new ProcessEventSources(testHostEventLog());
 
 }  // namespace
