@@ -83,6 +83,11 @@ std::optional<Guid> FakeServiceManager::notificationClass() const {
   return notificationClass_;
 }
 
+void* FakeServiceManager::handlerContext() const {
+  std::lock_guard lock(mutex_);
+  return handlerContext_;
+}
+
 std::u16string FakeServiceManager::handlerName() const {
   std::lock_guard lock(mutex_);
   return handlerName_;
