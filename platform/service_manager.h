@@ -134,7 +134,7 @@ class ServiceManager {
   virtual void closeHandle(ScHandle handle) = 0;
 
   // GetModuleFileNameW(null, buffer, size): the running executable's path; returns the length
-  // written, 0 on failure.
+  // written, 0 on failure, and `size` when the path did not fit and was cut off.
   virtual std::uint32_t moduleFileName(char16_t* buffer, std::uint32_t size) = 0;
 };
 

@@ -27,6 +27,9 @@ class InFlight {
   void end();
   // Waits until no work is under way, at most `timeout`. true when none is left.
   bool waitUntilDone(std::chrono::milliseconds timeout);
+  // The same on `clock`, looking every 100 ms, so that the wait takes virtual time under a test
+  // clock.
+  bool waitUntilDone(Clock& clock, std::chrono::milliseconds timeout);
 
  private:
   std::mutex mutex_;
