@@ -142,7 +142,8 @@ class ServiceManager {
 
 namespace qwus {
 
-// The running system's service control manager. Lives as long as the process. (Windows only.)
+// The running system's service control manager. Never destroyed: threads may still use it while the
+// process ends. (Windows only.)
 ServiceManager& systemServiceManager();
 
 }  // namespace qwus

@@ -182,7 +182,8 @@ Text WindowsServiceManager::readFirstLine(const Text& path) {
 }
 
 ServiceManager& systemServiceManager() {
-  static WindowsServiceManager manager;
+  // Never destroyed: a worker may still use it while the process ends.
+  static WindowsServiceManager& manager = *new WindowsServiceManager;
   return manager;
 }
 
