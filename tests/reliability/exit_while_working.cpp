@@ -29,9 +29,11 @@ using namespace qwus;
 
 enum Phase : int { kStarting, kWorking, kExiting, kDone };
 std::atomic<int> gPhase{kStarting};
+// Never freed, as in the product.
+ProcessEventSources* gSources = nullptr;
 
 // Each adapter once, as a worker of the service uses it.
-void useEveryAdapter(ProcessEventSources& sources) {
+void useEveryAdapter() {
   systemClock().sleep(1);
   std::uint32_t threadId = 0;
   systemThreads().start([](void*) -> std::uint32_t { return 0; }, nullptr, threadId);
@@ -42,13 +44,13 @@ void useEveryAdapter(ProcessEventSources& sources) {
 #ifdef _WIN32
   systemServiceManager().lastError();
 #endif
-  reportFormatted(sources.engine, EventType::Information, u"report while the process ends");
+  reportFormatted(gSources->engine, EventType::Information, u"report while the process ends");
 }
 
-std::uint32_t worker(void* sources) {
+std::uint32_t worker(void* /*parameter*/) {
   gPhase = kWorking;
   while (gPhase.load() != kExiting) systemClock().sleep(1);
-  useEveryAdapter(*static_cast<ProcessEventSources*>(sources));
+  useEveryAdapter();
   gPhase = kDone;
   return 0;
 }
@@ -75,10 +77,10 @@ int main() {
 #endif
   // Registered before any adapter exists.
   std::atexit(&letTheWorkerFinish);
-  auto* sources = new ProcessEventSources(systemEventLog());
+  gSources = new ProcessEventSources(systemEventLog());
   std::uint32_t threadId = 0;
-  if (!systemThreads().start(&worker, sources, threadId)) return 1;
+  if (!systemThreads().start(&worker, nullptr, threadId)) return 1;
   while (gPhase.load() != kWorking) systemClock().sleep(1);
-  useEveryAdapter(*sources);
+  useEveryAdapter();
   return 0;
 }
