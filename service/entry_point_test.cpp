@@ -188,15 +188,23 @@ TEST_F(EntryPointTest, ProcessWaitsAtMost30SecondsForAWorkerRemovingTheService) 
     std::uint32_t waited;
   } cases[] = {{0, 0}, {1200, 1200}, {30000, 30000}, {45000, 30000}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.finishAfter);
-    RemovalClock removalClock(c.finishAfter);
-    ServiceEnvironment waiting{sources.service, manager, threads, removalClock, env->engine, {}, {}};
-    removalClock.removals = &waiting.selfRemovals;
-    if (c.finishAfter != 0) waiting.selfRemovals.begin();
-    manager.fail.dispatcher = 1063;
-    const char* const arguments[] = {"QuorlanWindowsUpdateService.exe"};
-    EXPECT_EQ(serviceEntryPoint(1, arguments, waiting), 0);
-    EXPECT_EQ(removalClock.elapsed, c.waited);
+    // The wait runs on the service's clock, or on the exit clock when the wiring gives one.
+    for (const bool onExitClock : {false, true}) {
+      SCOPED_TRACE(c.finishAfter);
+      SCOPED_TRACE(onExitClock);
+      RemovalClock removalClock(c.finishAfter);
+      ServiceEnvironment waiting{sources.service, manager, threads,
+                                 onExitClock ? static_cast<Clock&>(clock) : removalClock,
+                                 env->engine, {}, {}};
+      if (onExitClock) waiting.exitClock = &removalClock;
+      removalClock.removals = &waiting.selfRemovals;
+      if (c.finishAfter != 0) waiting.selfRemovals.begin();
+      manager.fail.dispatcher = 1063;
+      const char* const arguments[] = {"QuorlanWindowsUpdateService.exe"};
+      EXPECT_EQ(serviceEntryPoint(1, arguments, waiting), 0);
+      EXPECT_EQ(removalClock.elapsed, c.waited);
+      EXPECT_TRUE(clock.waits().empty());
+    }
   }
 }
 

@@ -48,6 +48,8 @@ struct ServiceEnvironment {
   // Control handler calls under way. On Windows the handler runs on the dispatcher's own thread;
   // elsewhere (Wine) it may still be running when the dispatcher returns.
   InFlight controls;
+  // The clock of the process's bounded wait for a self-removal; null means `clock`.
+  Clock* exitClock = nullptr;
 };
 
 }  // namespace qwus
