@@ -13,7 +13,8 @@ class Clock {
   virtual void sleep(std::uint32_t milliseconds) = 0;
 };
 
-// The system's real clock: sleeps for the full time asked. Lives as long as the process.
+// The system's real clock: sleeps for the full time asked. Never destroyed: threads may still use
+// it while the process ends.
 Clock& systemClock();
 
 }  // namespace qwus

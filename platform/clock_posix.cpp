@@ -20,7 +20,8 @@ class PosixClock final : public Clock {
 }  // namespace
 
 Clock& systemClock() {
-  static PosixClock clock;
+  // Never destroyed: a worker may still use it while the process ends.
+  static PosixClock& clock = *new PosixClock;
   return clock;
 }
 

@@ -14,7 +14,8 @@ class WindowsClock final : public Clock {
 }  // namespace
 
 Clock& systemClock() {
-  static WindowsClock clock;
+  // Never destroyed: a worker may still use it while the process ends.
+  static WindowsClock& clock = *new WindowsClock;
   return clock;
 }
 

@@ -37,7 +37,7 @@ class EventLog {
 };
 
 // The event log of the running system: the Windows event log, or on POSIX one line per event on
-// standard error. Lives as long as the process.
+// standard error. Never destroyed, so threads may still use it while the process ends.
 EventLog& systemEventLog();
 
 }  // namespace qwus

@@ -52,7 +52,8 @@ class StandardErrorEventLog final : public EventLog {
 }  // namespace
 
 EventLog& systemEventLog() {
-  static StandardErrorEventLog log;
+  // Never destroyed: a worker may still use it while the process ends.
+  static StandardErrorEventLog& log = *new StandardErrorEventLog;
   return log;
 }
 

@@ -30,7 +30,8 @@ class WindowsEventLog final : public EventLog {
 }  // namespace
 
 EventLog& systemEventLog() {
-  static WindowsEventLog log;
+  // Never destroyed: a worker may still use it while the process ends.
+  static WindowsEventLog& log = *new WindowsEventLog;
   return log;
 }
 

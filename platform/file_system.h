@@ -49,7 +49,8 @@ class FileSystem {
   virtual std::unique_ptr<ReadableFile> openForReading(const Text& path) = 0;
 };
 
-// The running system's file system. Lives as long as the process.
+// The running system's file system. Never destroyed: threads may still use it while the process
+// ends.
 FileSystem& systemFileSystem();
 
 }  // namespace qwus

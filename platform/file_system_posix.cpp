@@ -59,7 +59,8 @@ class PosixFileSystem final : public FileSystem {
 }  // namespace
 
 FileSystem& systemFileSystem() {
-  static PosixFileSystem fileSystem;
+  // Never destroyed: a worker may still use it while the process ends.
+  static PosixFileSystem& fileSystem = *new PosixFileSystem;
   return fileSystem;
 }
 

@@ -45,7 +45,8 @@ class WindowsFileSystem final : public FileSystem {
 }  // namespace
 
 FileSystem& systemFileSystem() {
-  static WindowsFileSystem fileSystem;
+  // Never destroyed: a worker may still use it while the process ends.
+  static WindowsFileSystem& fileSystem = *new WindowsFileSystem;
   return fileSystem;
 }
 

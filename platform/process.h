@@ -42,7 +42,7 @@ class ProcessLauncher {
   virtual bool startProcess(Text& commandLine, OutputPipe& pipe) = 0;
 };
 
-// The running system's launcher. Lives as long as the process.
+// The running system's launcher. Never destroyed: threads may still use it while the process ends.
 ProcessLauncher& systemProcessLauncher();
 
 }  // namespace qwus

@@ -195,7 +195,8 @@ class PosixProcessLauncher final : public ProcessLauncher {
 }  // namespace
 
 ProcessLauncher& systemProcessLauncher() {
-  static PosixProcessLauncher launcher;
+  // Never destroyed: a worker may still use it while the process ends.
+  static PosixProcessLauncher& launcher = *new PosixProcessLauncher;
   return launcher;
 }
 

@@ -138,7 +138,8 @@ static_assert((STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW) == 0x101);
 }  // namespace
 
 ProcessLauncher& systemProcessLauncher() {
-  static WindowsProcessLauncher launcher;
+  // Never destroyed: a worker may still use it while the process ends.
+  static WindowsProcessLauncher& launcher = *new WindowsProcessLauncher;
   return launcher;
 }
 

@@ -134,7 +134,7 @@ class ServiceManager {
   virtual void closeHandle(ScHandle handle) = 0;
 
   // GetModuleFileNameW(null, buffer, size): the running executable's path; returns the length
-  // written, 0 on failure.
+  // written, 0 on failure, and `size` when the path did not fit and was cut off.
   virtual std::uint32_t moduleFileName(char16_t* buffer, std::uint32_t size) = 0;
 };
 
@@ -142,7 +142,8 @@ class ServiceManager {
 
 namespace qwus {
 
-// The running system's service control manager. Lives as long as the process. (Windows only.)
+// The running system's service control manager. Never destroyed: threads may still use it while the
+// process ends. (Windows only.)
 ServiceManager& systemServiceManager();
 
 }  // namespace qwus

@@ -46,12 +46,12 @@ void WINAPI serviceMainTrampoline(DWORD argumentCount, LPWSTR* arguments) {
   gServiceMain(gServiceMainContext, argumentCount, reinterpret_cast<char16_t**>(arguments));
 }
 
-DWORD WINAPI controlHandlerTrampoline(DWORD control, DWORD eventType, LPVOID eventData,
-                                      LPVOID context) {
+}  // namespace
+
+DWORD WINAPI WindowsServiceManager::handlerEntry(DWORD control, DWORD eventType, LPVOID eventData,
+                                                LPVOID context) {
   return gHandlerOwner->deliver(control, eventType, eventData, context);
 }
-
-}  // namespace
 
 std::uint32_t WindowsServiceManager::deliver(std::uint32_t control, std::uint32_t eventType,
                                              void* eventData, void* context) {
@@ -102,7 +102,8 @@ StatusHandle WindowsServiceManager::registerControlHandler(const char16_t* name,
                                                            ControlHandler handler, void* context) {
   gControlHandler = handler;
   gHandlerOwner = this;
-  return RegisterServiceCtrlHandlerExW(asWide(name), &controlHandlerTrampoline, context);
+  return RegisterServiceCtrlHandlerExW(asWide(name), &WindowsServiceManager::handlerEntry,
+                                       context);
 }
 
 void WindowsServiceManager::setStatus(StatusHandle handle, const ServiceStatus& status) {
@@ -182,7 +183,8 @@ Text WindowsServiceManager::readFirstLine(const Text& path) {
 }
 
 ServiceManager& systemServiceManager() {
-  static WindowsServiceManager manager;
+  // Never destroyed: a worker may still use it while the process ends.
+  static WindowsServiceManager& manager = *new WindowsServiceManager;
   return manager;
 }
 

@@ -33,6 +33,11 @@ class WindowsServiceManager final : public ServiceManager {
   std::uint32_t deliver(std::uint32_t control, std::uint32_t eventType, void* eventData,
                         void* context);
 
+  // The HandlerEx callback that registerControlHandler gives the system (DWORD is unsigned long
+  // on Windows): hands the control to the last registered handler through deliver().
+  static unsigned long __stdcall handlerEntry(unsigned long control, unsigned long eventType,
+                                              void* eventData, void* context);
+
  private:
   std::uint32_t deliverInjected(std::uint32_t control, void* context);
   static Text readFirstLine(const Text& path);

@@ -19,7 +19,8 @@ class StandardOutput final : public TraceOutput {
 }  // namespace
 
 TraceOutput& standardOutput() {
-  static StandardOutput output;
+  // Never destroyed: a worker may still use it while the process ends.
+  static StandardOutput& output = *new StandardOutput;
   return output;
 }
 

@@ -13,7 +13,8 @@ class TraceOutput {
   virtual void write(TextView text) = 0;
 };
 
-// Standard output of the process, written as UTF-8. Lives as long as the process.
+// Standard output of the process, written as UTF-8. Never destroyed: threads may still use it while
+// the process ends.
 TraceOutput& standardOutput();
 
 }  // namespace qwus

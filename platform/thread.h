@@ -17,7 +17,7 @@ class ThreadLauncher {
   virtual bool start(ThreadRoutine routine, void* parameter, std::uint32_t& threadId) = 0;
 };
 
-// The running system's threads. Lives as long as the process.
+// The running system's threads. Never destroyed: threads may still use it while the process ends.
 ThreadLauncher& systemThreads();
 
 }  // namespace qwus

@@ -45,7 +45,8 @@ class PosixThreads final : public ThreadLauncher {
 }  // namespace
 
 ThreadLauncher& systemThreads() {
-  static PosixThreads threads;
+  // Never destroyed: a worker may still use it while the process ends.
+  static PosixThreads& threads = *new PosixThreads;
   return threads;
 }
 

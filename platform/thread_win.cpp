@@ -38,7 +38,8 @@ class WindowsThreads final : public ThreadLauncher {
 }  // namespace
 
 ThreadLauncher& systemThreads() {
-  static WindowsThreads threads;
+  // Never destroyed: a worker may still use it while the process ends.
+  static WindowsThreads& threads = *new WindowsThreads;
   return threads;
 }
 

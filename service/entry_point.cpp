@@ -33,7 +33,8 @@ int serviceEntryPoint(int argc, const char* const* argv, ServiceEnvironment& env
     reportFormatted(env.events, EventType::Warning, u"run talvex windows update normally.");
     runServiceDispatcher(env);
     // A worker may still be deleting the registration of the service that has just stopped.
-    env.selfRemovals.waitUntilDone(kSelfRemovalWait);
+    env.selfRemovals.waitUntilDone(env.exitClock != nullptr ? *env.exitClock : env.clock,
+                                   kSelfRemovalWait);
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "install") == 0) {

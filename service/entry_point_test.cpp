@@ -92,6 +92,31 @@ TEST_F(EntryPointTest, InstallRegistersTheRunningExecutableExactly) {
                                                         "close service", "close manager"}));
 }
 
+TEST_F(EntryPointTest, ModulePathThatFillsTheBufferIsAFailure) {
+  const std::u16string folder = u"C:\\Program Files\\";
+  const struct {
+    std::size_t length;
+    bool registered;
+  } cases[] = {{259, true}, {260, false}, {300, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.length);
+    log.clear();
+    manager.deleteAll();
+    manager.modulePath = folder + std::u16string(c.length - folder.size() - 4, u'x') + u".exe";
+    EXPECT_EQ(run({"install"}), c.registered ? 0 : -1);
+    EXPECT_EQ(manager.registration(kServiceName).has_value(), c.registered);
+    if (c.registered) {
+      EXPECT_EQ(manager.registration(kServiceName)->binaryPath, manager.modulePath);
+    } else {
+      EXPECT_EQ(serviceMessages(),
+                (std::vector<Message>{{W, u"service start install."},
+                                      {E, u"get module file name failed."},
+                                      {E, u"service install failed."}}));
+    }
+    EXPECT_EQ(manager.openHandles(), 0u);
+  }
+}
+
 TEST_F(EntryPointTest, RegistrationFailuresReportOnceAndCloseWhatWasOpened) {
   using Failures = testing::FakeServiceManager::Failures;
   const struct {
@@ -139,6 +164,48 @@ TEST_F(EntryPointTest, OutsideTheServiceManagerTheDispatcherFailsButExitStatusIs
             (std::vector<Message>{
                 {W, u"run talvex windows update normally."},
                 {E, u"start service control dispatcher failed, GetLastErrorCode: 1063"}}));
+}
+
+// A virtual clock on which a worker still deleting the service's registration finishes once
+// `finishAfter` ms have passed (never when 0).
+class RemovalClock final : public Clock {
+ public:
+  explicit RemovalClock(std::uint32_t finishAfter) : finishAfter_(finishAfter) {}
+  void sleep(std::uint32_t milliseconds) override {
+    elapsed += milliseconds;
+    if (removals != nullptr && elapsed == finishAfter_) removals->end();
+  }
+  InFlight* removals = nullptr;
+  std::uint32_t elapsed = 0;
+
+ private:
+  std::uint32_t finishAfter_;
+};
+
+TEST_F(EntryPointTest, ProcessWaitsAtMost30SecondsForAWorkerRemovingTheService) {
+  const struct {
+    std::uint32_t finishAfter;
+    std::uint32_t waited;
+  } cases[] = {{0, 0}, {1200, 1200}, {30000, 30000}, {45000, 30000}};
+  for (const auto& c : cases) {
+    // The wait runs on the service's clock, or on the exit clock when the wiring gives one.
+    for (const bool onExitClock : {false, true}) {
+      SCOPED_TRACE(c.finishAfter);
+      SCOPED_TRACE(onExitClock);
+      RemovalClock removalClock(c.finishAfter);
+      ServiceEnvironment waiting{sources.service, manager, threads,
+                                 onExitClock ? static_cast<Clock&>(clock) : removalClock,
+                                 env->engine, {}, {}};
+      if (onExitClock) waiting.exitClock = &removalClock;
+      removalClock.removals = &waiting.selfRemovals;
+      if (c.finishAfter != 0) waiting.selfRemovals.begin();
+      manager.fail.dispatcher = 1063;
+      const char* const arguments[] = {"QuorlanWindowsUpdateService.exe"};
+      EXPECT_EQ(serviceEntryPoint(1, arguments, waiting), 0);
+      EXPECT_EQ(removalClock.elapsed, c.waited);
+      EXPECT_TRUE(clock.waits().empty());
+    }
+  }
 }
 
 TEST_F(EntryPointTest, ServiceRunsUntilStoppedThenReportsSuccess) {

@@ -30,6 +30,9 @@ struct ServiceContext {
   ServiceStatus status;
   StatusHandle statusHandle = nullptr;
   NotifyHandle deviceNotify = nullptr;
+  // SERVICE_STOPPED has been published: the status handle is not used again, since the process
+  // may be ended at any moment and the manager must keep seeing the service stopped.
+  bool stopped = false;
   char16_t devicePath[kDevicePathLength] = {};
   // The last worker's id. Its thread handle is released as soon as it has started.
   std::uint32_t workerThreadId = 0;

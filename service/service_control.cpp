@@ -80,6 +80,7 @@ int registerStart(ServiceContext& context) {
 int onStop(ServiceContext& context) {
   report(context, EventType::Information, u"enter onStop function.");
   std::lock_guard lock(context.statusMutex);
+  if (context.stopped) return 0;
   publish(context, kServiceStopPending);
   if (context.deviceNotify != nullptr) {
     report(context, EventType::Information, u"unregister device notification.");
@@ -89,6 +90,7 @@ int onStop(ServiceContext& context) {
     context.deviceNotify = nullptr;
   }
   publish(context, kServiceStopped);
+  context.stopped = true;
   return 0;
 }
 

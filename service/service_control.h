@@ -22,8 +22,9 @@ int initializeService(ServiceContext& context);
 // Publishes SERVICE_START_PENDING, then SERVICE_RUNNING accepting stop and shutdown. Returns 0.
 int registerStart(ServiceContext& context);
 
-// Publishes SERVICE_STOP_PENDING, gives the device notification back (at most once over all
-// calls) and publishes SERVICE_STOPPED. Safe on several threads at once. Returns 0.
+// Publishes SERVICE_STOP_PENDING, gives the device notification back and publishes
+// SERVICE_STOPPED. Only the first call does so; later ones, once the service is reported
+// stopped, only report that they were entered. Safe on several threads at once. Returns 0.
 int onStop(ServiceContext& context);
 
 // The HandlerEx callback; `context` is the ServiceContext. Always returns NO_ERROR.

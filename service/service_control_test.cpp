@@ -3,6 +3,7 @@
 
 #include <thread>
 
+#include "service/service_registration.h"
 #include "service/service_test_support.h"
 
 namespace qwus {
@@ -100,7 +101,9 @@ TEST_F(ServiceControlTest, ControlCodes) {
       {kServiceControlInterrogate, {u"control code: SERVICE_CONTROL_INTERROGATE."}, false},
       {0, {}, false},
       {6, {}, false},
+      {7, {}, false},
       {8, {}, false},
+      {9, {}, false},
       {10, {}, false},
       {12, {}, false},
       {128, {}, false},
@@ -155,13 +158,34 @@ TEST_F(ServiceControlTest, NotificationIsGivenBackOnceWhenStopsRace) {
   const auto texts = serviceTexts();
   EXPECT_EQ(std::count(texts.begin(), texts.end(), u"unregister device notification."), 1);
   EXPECT_EQ(std::count(texts.begin(), texts.end(), u"service control stop success."), 4);
-  // Each stop published its pair whole: no STOP_PENDING of one call after STOPPED of another
-  // within a pair.
-  const auto states = manager.publishedStates();
-  ASSERT_EQ(states.size(), 2u + 8u);
-  for (std::size_t i = 2; i < states.size(); i += 2) {
-    EXPECT_EQ(states[i], kServiceStopPending);
-    EXPECT_EQ(states[i + 1], kServiceStopped);
+  // The first stop published its pair whole; the others, coming after SERVICE_STOPPED, none.
+  EXPECT_EQ(manager.publishedStates(),
+            (std::vector<std::uint32_t>{kServiceStartPending, kServiceRunning, kServiceStopPending,
+                                        kServiceStopped}));
+}
+
+TEST_F(ServiceControlTest, NothingIsPublishedOrUnregisteredAfterStopped) {
+  const std::uint32_t laterStops[] = {kServiceControlStop, kServiceControlShutdown};
+  for (const std::uint32_t control : laterStops) {
+    SCOPED_TRACE(control);
+    manager.deleteAll();
+    manager.addRegistration(kServiceName, kServiceStopped);
+    start();
+    // The worker's stop of a handled arrival, then a stop request before its uninstall.
+    onStop(*static_cast<ServiceContext*>(manager.handlerContext()));
+    const auto states = manager.publishedStates();
+    const std::size_t unregistered = manager.unregistered().size();
+    ASSERT_EQ(states.back(), kServiceStopped);
+    log.clear();
+    EXPECT_EQ(manager.sendControl(control), 0u);
+    const auto texts = serviceTexts();
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[1], u"enter onStop function.");
+    EXPECT_EQ(texts[2], u"service control stop success.");
+    EXPECT_EQ(manager.publishedStates(), states);
+    EXPECT_EQ(manager.unregistered().size(), unregistered);
+    EXPECT_EQ(uninstallService(*env), 0);
+    EXPECT_FALSE(manager.registration(kServiceName));
   }
 }
 

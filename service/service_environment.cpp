@@ -21,4 +21,16 @@ bool InFlight::waitUntilDone(std::chrono::milliseconds timeout) {
   return done_.wait_for(lock, timeout, [this] { return active_ == 0; });
 }
 
+bool InFlight::waitUntilDone(Clock& clock, std::chrono::milliseconds timeout) {
+  constexpr std::uint32_t kStep = 100;
+  for (std::chrono::milliseconds waited{0};; waited += std::chrono::milliseconds(kStep)) {
+    {
+      std::lock_guard lock(mutex_);
+      if (active_ == 0) return true;
+    }
+    if (waited >= timeout) return false;
+    clock.sleep(kStep);
+  }
+}
+
 }  // namespace qwus

@@ -27,6 +27,9 @@ class InFlight {
   void end();
   // Waits until no work is under way, at most `timeout`. true when none is left.
   bool waitUntilDone(std::chrono::milliseconds timeout);
+  // The same on `clock`, looking every 100 ms, so that the wait takes virtual time under a test
+  // clock.
+  bool waitUntilDone(Clock& clock, std::chrono::milliseconds timeout);
 
  private:
   std::mutex mutex_;
@@ -45,6 +48,8 @@ struct ServiceEnvironment {
   // Control handler calls under way. On Windows the handler runs on the dispatcher's own thread;
   // elsewhere (Wine) it may still be running when the dispatcher returns.
   InFlight controls;
+  // The clock of the process's bounded wait for a self-removal; null means `clock`.
+  Clock* exitClock = nullptr;
 };
 
 }  // namespace qwus

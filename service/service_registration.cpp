@@ -37,7 +37,9 @@ int installService(ServiceEnvironment& env) {
   }
 
   char16_t path[kMaxPath] = {};
-  if (manager.moduleFileName(path, kMaxPath) == 0) {
+  // A path that fills the whole buffer was cut off: registering it would name another file.
+  const std::uint32_t length = manager.moduleFileName(path, kMaxPath);
+  if (length == 0 || length >= kMaxPath) {
     report(env, EventType::Error, u"get module file name failed.");
     return 1;
   }

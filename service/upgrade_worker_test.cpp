@@ -51,6 +51,20 @@ class UpgradeWorkerTest : public testing::ServiceTest {
     return messages;
   }
 
+  // The worker ended a handled run without a download: the service stopped and deleted.
+  void expectHandled() {
+    const auto messages = workerMessages();
+    EXPECT_NE(std::find(messages.begin(), messages.end(),
+                        Message{W, u"arrival device handled completely."}),
+              messages.end());
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back(), (Message{S, u"service delete success."}));
+    EXPECT_EQ(manager.publishedStates().back(), kServiceStopped);
+    EXPECT_FALSE(manager.registration(kServiceName));
+    EXPECT_EQ(processes.openPipeEnds(), 0u);
+    EXPECT_EQ(clock.waits(), (std::vector<std::uint32_t>{5000, 100}));
+  }
+
   ~UpgradeWorkerTest() override { delete context; }
 
   ServiceContext* context = nullptr;
@@ -100,6 +114,24 @@ TEST_F(UpgradeWorkerTest, DeviceNotSeenCountsAsHandled) {
   EXPECT_EQ(processes.commandLines().size(), 2u);
   EXPECT_EQ(workerMessages().front(), (Message{W, u"arrival device handled completely."}));
   EXPECT_FALSE(manager.registration(kServiceName));
+}
+
+// A DFU-mode device below the package's version whose download step fails: the run counts as
+// handled, and nothing is downloaded or waited for.
+TEST_F(UpgradeWorkerTest, DownloadToolThatDoesNotStartCountsAsHandled) {
+  processes.scriptOutput({kHeading + deviceLine("DFU", "0100")});
+  processes.script({{}, true});
+  EXPECT_EQ(arriveAndWork(), 0u);
+  EXPECT_EQ(processes.commandLines().size(), 2u);
+  expectHandled();
+}
+
+TEST_F(UpgradeWorkerTest, NoPipeForTheDownloadCountsAsHandled) {
+  processes.scriptOutput({kHeading + deviceLine("DFU", "0100")});
+  processes.failPipeCreation(1, 1);
+  EXPECT_EQ(arriveAndWork(), 0u);
+  EXPECT_EQ(processes.commandLines().size(), 1u);
+  expectHandled();
 }
 
 TEST_F(UpgradeWorkerTest, TwoArrivalUpgradeWaitsExactlyWhatItMust) {

@@ -12,6 +12,7 @@ struct FakeProcessLauncher::Ledger {
   std::mutex mutex;
   std::deque<ScriptedRun> script;
   int pipeFailures = 0;
+  int pipesBeforeFailures = 0;
   std::vector<Text> commandLines;
   std::vector<PipeRecord> pipes;
 };
@@ -74,9 +75,10 @@ void FakeProcessLauncher::scriptOutput(std::vector<std::string> chunks) {
   script(ScriptedRun{std::move(chunks), false});
 }
 
-void FakeProcessLauncher::failPipeCreation(int count) {
+void FakeProcessLauncher::failPipeCreation(int count, int after) {
   std::lock_guard lock(ledger_->mutex);
   ledger_->pipeFailures += count;
+  ledger_->pipesBeforeFailures = after;
 }
 
 const std::vector<Text>& FakeProcessLauncher::commandLines() const { return ledger_->commandLines; }
@@ -94,7 +96,9 @@ std::size_t FakeProcessLauncher::openPipeEnds() const {
 
 std::unique_ptr<OutputPipe> FakeProcessLauncher::createOutputPipe() {
   std::lock_guard lock(ledger_->mutex);
-  if (ledger_->pipeFailures > 0) {
+  if (ledger_->pipesBeforeFailures > 0) {
+    --ledger_->pipesBeforeFailures;
+  } else if (ledger_->pipeFailures > 0) {
     --ledger_->pipeFailures;
     return nullptr;
   }

@@ -41,8 +41,9 @@ class FakeProcessLauncher final : public ProcessLauncher {
   void script(ScriptedRun run);
   // Shorthand: the next started command prints `chunks`.
   void scriptOutput(std::vector<std::string> chunks);
-  // The next `count` calls of createOutputPipe fail.
-  void failPipeCreation(int count = 1);
+  // After the next `after` calls of createOutputPipe, which succeed, the `count` calls that
+  // follow fail.
+  void failPipeCreation(int count = 1, int after = 0);
 
   // Every command line passed to startProcess, in order, started or not.
   const std::vector<Text>& commandLines() const;

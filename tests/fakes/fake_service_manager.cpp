@@ -83,6 +83,11 @@ std::optional<Guid> FakeServiceManager::notificationClass() const {
   return notificationClass_;
 }
 
+void* FakeServiceManager::handlerContext() const {
+  std::lock_guard lock(mutex_);
+  return handlerContext_;
+}
+
 std::u16string FakeServiceManager::handlerName() const {
   std::lock_guard lock(mutex_);
   return handlerName_;
@@ -239,10 +244,12 @@ void FakeServiceManager::closeHandle(ScHandle handle) {
 std::uint32_t FakeServiceManager::moduleFileName(char16_t* buffer, std::uint32_t size) {
   std::lock_guard lock(mutex_);
   if (fail.moduleFileName || size == 0) return 0;
+  // As GetModuleFileNameW: a path that does not fit is cut to size - 1 characters and the full
+  // size is returned.
   const std::size_t length = std::min<std::size_t>(modulePath.size(), size - 1);
   std::memcpy(buffer, modulePath.data(), length * sizeof(char16_t));
   buffer[length] = u'\0';
-  return static_cast<std::uint32_t>(length);
+  return modulePath.size() < size ? static_cast<std::uint32_t>(length) : size;
 }
 
 }  // namespace qwus::testing

@@ -63,6 +63,8 @@ class FakeServiceManager final : public ServiceManager {
   std::vector<NotifyHandle> unregistered() const;
   std::optional<Guid> notificationClass() const;
   std::u16string handlerName() const;
+  // The context the control handler was registered with.
+  void* handlerContext() const;
   // Service-manager handles opened and not yet closed.
   std::size_t openHandles() const;
   // Calls made, in order: "openManager 2", "createService", "openService 65540", "close", ...

@@ -70,5 +70,8 @@ int main(int argc, char** argv) {
                          standardOutput(), kInstallDirectory},
       {},
       {}};
+  // The wait for a worker still deleting the registration keeps its full time: Wine's service
+  // manager takes longer than a divided wait would allow.
+  env->exitClock = &systemClock();
   return serviceEntryPoint(argc, argv, *env);
 }

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Runs report_events.exe under Wine with the eventlog debug channel on and compares every
+# ReportEventW call it shows with the arguments the Windows event log adapter must pass: the
+# event's type, category 0, the event id, no user SID, one string, no raw data, and the string.
+# Wine prints the string as an error line for an error, a warning line for a warning, and a
+# trace line otherwise.
+#   report_event_args.sh WINE_RUN REPORT_EVENTS_EXE
+set -uo pipefail
+wine_run=$1
+program=$2
+
+output=$(WINEDEBUG=+eventlog "$wine_run" "$program" 2>&1 >/dev/null) || { echo "$program failed"; exit 1; }
+# The thread id, the source handle and the strings' address vary; both must be non-null.
+actual=$(grep 'ReportEventW' <<<"$output" | sed -E \
+  -e 's/^[0-9a-f]+://' \
+  -e 's/\(0*[1-9A-F][0-9A-F]*,(([^,]*,){6})0*[1-9A-F][0-9A-F]*,/(source,\1strings,/')
+expected=$(cat <<'LINES'
+fixme:advapi:ReportEventW (source,0x0000,0x0000,0x00000001,0000000000000000,0x0001,0x00000000,strings,0000000000000000): stub
+trace:eventlog:ReportEventW L"run service success"
+fixme:advapi:ReportEventW (source,0x0001,0x0000,0x00000002,0000000000000000,0x0001,0x00000000,strings,0000000000000000): stub
+err:eventlog:ReportEventW L"service install failed."
+fixme:advapi:ReportEventW (source,0x0002,0x0000,0x00000003,0000000000000000,0x0001,0x00000000,strings,0000000000000000): stub
+warn:eventlog:ReportEventW L"service stopped."
+fixme:advapi:ReportEventW (source,0x0004,0x0000,0x00000015,0000000000000000,0x0001,0x00000000,strings,0000000000000000): stub
+trace:eventlog:ReportEventW L"cmdline is dfu-util.exe -D \"C:\\Program Files\\\00e9.dfu\" 100%"
+LINES
+)
+if [[ $actual != "$expected" ]]; then
+  echo "ReportEventW calls differ (expected, then seen):"
+  diff <(echo "$expected") <(echo "$actual")
+  exit 1
+fi
+echo "ReportEventW: 4 calls with the expected arguments"
