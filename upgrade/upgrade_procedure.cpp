@@ -100,8 +100,9 @@ int OrvaleUpgradeProcess::doUpgrade() {
   return kOutcomeToolRan;
 }
 
-// NOLINTNEXTLINE(performance-unnecessary-value-param): a copy on purpose, since the detach output is parsed into updev while it runs
-int OrvaleUpgradeProcess::doDevDetach(DfuDeviceInfo device) {
+// The record is a copy on purpose: the detach's output is parsed into updev while it runs.
+// cppcheck-suppress passedByValue ; a copy on purpose, see above
+int OrvaleUpgradeProcess::doDevDetach(DfuDeviceInfo device) {  // NOLINT(performance-unnecessary-value-param): a copy on purpose
   reportFormatted(env_.events, EventType::Information, u"enter doDevDetach ");
   const std::unique_ptr<OutputPipe> pipe = env_.processes.createOutputPipe();
   if (pipe == nullptr) {

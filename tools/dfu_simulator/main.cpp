@@ -298,7 +298,7 @@ class ProgressBar {
     if (filled == lastFilled_) return;
     lastFilled_ = filled;
     char text[96];
-    std::snprintf(text, sizeof text, "\rDownload\t[%s%s] %3llu%% %12llu bytes",
+    (void)std::snprintf(text, sizeof text, "\rDownload\t[%s%s] %3llu%% %12llu bytes",
                   std::string(filled, '=').c_str(), std::string(kWidth - filled, ' ').c_str(),
                   100ULL * current / maximum, current);
     out_.bytes(text);

@@ -1,6 +1,8 @@
 // The emulated bus between runs.
 #include "tools/orvale_usb_device/bus.h"
 
+#include <algorithm>
+
 namespace qwus::usbdevice {
 namespace {
 
@@ -8,6 +10,7 @@ namespace {
 std::vector<std::string> dfuInterfaceNames(int count) {
   const char* known[] = {"Orvale Firmware", "Orvale Settings", "Orvale Bootloader"};
   std::vector<std::string> names;
+  names.reserve(static_cast<std::size_t>(std::max(count, 0)));
   for (int alt = 0; alt < count; ++alt) {
     names.push_back(alt < 3 ? known[alt] : "Orvale Area " + std::to_string(alt));
   }

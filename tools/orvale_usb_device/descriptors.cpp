@@ -67,8 +67,8 @@ Bytes stringDescriptor(const UsbIdentity& id, std::uint8_t index) {
     text = id.productName;
   } else if (index == kSerialString) {
     text = id.serial;
-  } else if (index >= kFirstInterfaceString &&
-             index - kFirstInterfaceString < static_cast<int>(id.interfaceNames.size())) {
+  } else if (index - kFirstInterfaceString < static_cast<int>(id.interfaceNames.size())) {
+    // The indices below kFirstInterfaceString are all taken above.
     text = id.interfaceNames[index - kFirstInterfaceString];
   } else {
     return {};

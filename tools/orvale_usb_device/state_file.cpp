@@ -97,7 +97,7 @@ std::optional<std::uint16_t> parseVersion(std::string_view text) {
 
 std::string versionText(std::uint16_t version) {
   char text[8];
-  std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(version));
+  (void)std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(version));
   return text;
 }
 

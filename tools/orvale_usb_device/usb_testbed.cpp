@@ -28,25 +28,25 @@ constexpr std::uint32_t kCapabilities = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_
 
 std::string hex4(unsigned value) {
   char text[8];
-  std::snprintf(text, sizeof text, "%04x", value);
+  (void)std::snprintf(text, sizeof text, "%04x", value);
   return text;
 }
 
 std::string hexByte(std::uint8_t value) {
   char text[4];
-  std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>(value));
+  (void)std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>(value));
   return text;
 }
 
 std::string hexNoPad(unsigned value) {
   char text[8];
-  std::snprintf(text, sizeof text, "%x", value);
+  (void)std::snprintf(text, sizeof text, "%x", value);
   return text;
 }
 
 std::string devicePath(int devnum) {
   char path[64];
-  std::snprintf(path, sizeof path, "/dev/bus/usb/001/%03d", devnum);
+  (void)std::snprintf(path, sizeof path, "/dev/bus/usb/001/%03d", devnum);
   return path;
 }
 
@@ -270,6 +270,7 @@ bool UsbTestbed::add(const BusDevice& device, std::string& error) {
 
 int UsbTestbed::run(const std::vector<std::string>& argv, std::string& error) {
   std::vector<gchar*> args;
+  args.reserve(argv.size() + 1);
   for (const std::string& arg : argv) args.push_back(const_cast<gchar*>(arg.c_str()));
   args.push_back(nullptr);
 
