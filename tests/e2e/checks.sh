@@ -24,3 +24,22 @@ XML
   echo "$name: $checks checks, $failures failed (logs in $logs)"
   return $status
 }
+
+# --- the service's registration, as Wine's reg reads it (the caller sets service_key) ----------
+
+# A registry value as "TYPE DATA" (e.g. "REG_DWORD 0x7"); asked again a few times when Wine's reg
+# gives nothing.
+registry_entry() {  # registry_entry KEY VALUE
+  local entry attempt
+  for attempt in 1 2 3 4 5; do
+    entry=$(wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+      awk -v v="$2" '$1 == v { $1 = ""; sub(/^ +/, ""); sub(/ +/, " "); print }')
+    [[ -n $entry ]] && break
+    sleep 0.5
+  done
+  printf '%s\n' "$entry"
+}
+# The data of a value of the service's key, without its type.
+registry_value() { registry_entry "$service_key" "$1" | sed 's/^[^ ]* \{0,1\}//'; }
+registered() { wine reg query "$service_key" >/dev/null 2>&1; }
+not_registered() { ! registered; }

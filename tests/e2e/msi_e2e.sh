@@ -45,21 +45,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A registry value as "TYPE DATA" (e.g. "REG_DWORD 0x7"); asked again a few times when Wine's reg
-# gives nothing.
-registry_entry() {  # registry_entry KEY VALUE
-  local entry attempt
-  for attempt in 1 2 3; do
-    entry=$(wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
-      awk -v v="$2" '$1 == v { $1 = ""; sub(/^ +/, ""); sub(/ +/, " "); print }')
-    [[ -n $entry ]] && break
-    sleep 0.5
-  done
-  printf '%s\n' "$entry"
-}
-registry_value() { registry_entry "$service_key" "$1" | cut -d' ' -f2-; }
-registered() { wine reg query "$service_key" >/dev/null 2>&1; }
-not_registered() { ! registered; }
 no_event_source() { ! wine reg query "$sources_key\\$1" >/dev/null 2>&1; }
 service_state() { wine sc query "$service" 2>/dev/null | tr -d '\r' | awk '$1 == "STATE" { print $4 }'; }
 no_files_left() { [[ ! -e "$WINEPREFIX/drive_c/Program Files/Quorlan" ]]; }

@@ -96,19 +96,6 @@ run_exe() {  # run_exe LOGNAME EXE ARGS...: runs with the event channel on; prin
   echo $?
 }
 
-registered() { wine reg query "$service_key" >/dev/null 2>&1; }
-# A value of the service's registry key; asked again a few times when Wine's reg gives nothing.
-registry_value() {
-  local value attempt
-  for attempt in 1 2 3 4 5; do
-    value=$(wine reg query "$service_key" /v "$1" 2>/dev/null | tr -d '\r' |
-      awk -v v="$1" '$1 == v { $1 = ""; $2 = ""; sub(/^  */, ""); print }')
-    [[ -n $value ]] && break
-    sleep 0.5
-  done
-  printf '%s\n' "$value"
-}
-
 check_registry() {  # check_registry DESCRIPTION NAME EXPECTED
   local value
   value=$(registry_value "$2")
@@ -123,8 +110,6 @@ wait_for() {  # wait_for SECONDS COMMAND...: polls until COMMAND succeeds
     sleep 0.2
   done
 }
-
-not_registered() { ! registered; }
 
 # net start of the service. Under load Wine now and then fails to create the service's process at
 # all ("Internal error.", and the process reports nothing); only then is the start tried again.
