@@ -1,4 +1,5 @@
-# Check counting and the JUnit report shared by the Wine end-to-end scripts (sourced).
+# Check counting and the JUnit report shared by the Wine end-to-end scripts (sourced; the caller
+# sets work, the folder of its logs).
 
 failures=0
 checks=0
@@ -27,17 +28,10 @@ XML
 
 # --- the service's registration, as Wine's reg reads it (the caller sets service_key) ----------
 
-# A registry value as "TYPE DATA" (e.g. "REG_DWORD 0x7"); asked again a few times when Wine's reg
-# gives nothing.
+# A registry value as "TYPE DATA" (e.g. "REG_DWORD 0x7"), or nothing when it is not there.
 registry_entry() {  # registry_entry KEY VALUE
-  local entry attempt
-  for attempt in 1 2 3 4 5; do
-    entry=$(wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
-      awk -v v="$2" '$1 == v { $1 = ""; sub(/^ +/, ""); sub(/ +/, " "); print }')
-    [[ -n $entry ]] && break
-    sleep 0.5
-  done
-  printf '%s\n' "$entry"
+  wine reg query "$1" /v "$2" 2>>"$work/reg.log" | tr -d '\r' |
+    awk -v v="$2" '$1 == v { $1 = ""; sub(/^ +/, ""); sub(/ +/, " "); print }'
 }
 # The data of a value of the service's key, without its type.
 registry_value() { registry_entry "$service_key" "$1" | sed 's/^[^ ]* \{0,1\}//'; }

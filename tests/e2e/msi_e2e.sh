@@ -10,6 +10,7 @@
 #                                     KEEP_PREFIX=1 keeps the Wine prefix for a look afterwards)
 # Writes a JUnit report BUILD_DIR/test-results/e2e_msi.xml and exits non-zero on failure.
 set -uo pipefail
+. "$(dirname "$0")/../../scripts/lib/wine_address_space.sh" && without_address_randomisation "$0" "$@"
 
 build=$(cd "$1" && pwd)
 version=$2
@@ -30,7 +31,8 @@ mkdir -p "$work" "$build/test-results"
 export WINEPREFIX
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/qwus-e2e-msi.XXXXXX")
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEDEBUG=-all
+# Quiet, but for the line Wine leaves when it cannot lay out a new process's address space.
+export WINEDEBUG=-all,err+virtual
 install_dir=$WINEPREFIX/drive_c/Program\ Files/Quorlan/orvale/Services
 install_dir_win='C:\Program Files\Quorlan\orvale\Services'
 
