@@ -2,6 +2,7 @@
 #include "tools/orvale_usb_device/bus.h"
 
 #include <algorithm>
+#include <fstream>
 
 namespace qwus::usbdevice {
 namespace {
@@ -83,6 +84,25 @@ DeviceStateFile stateAfterRun(DeviceStateFile state, const DfuStateMachine* orva
       break;
   }
   return state;
+}
+
+bool recordRun(const std::filesystem::path& file, const DeviceStateFile& before,
+               const DfuStateMachine* orvale, std::string& error) {
+  if (orvale != nullptr && orvale->manifestedImage()) {
+    const Bytes& image = *orvale->manifestedImage();
+    std::ofstream out(firmwareFile(file), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(image.data()),
+              static_cast<std::streamsize>(image.size()));
+    if (!out.flush()) {
+      error = "cannot write " + firmwareFile(file).string();
+      return false;
+    }
+  }
+  if (!saveStateFile(file, stateAfterRun(before, orvale))) {
+    error = "cannot write the state file " + file.string();
+    return false;
+  }
+  return true;
 }
 
 }  // namespace qwus::usbdevice

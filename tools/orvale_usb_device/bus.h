@@ -1,6 +1,7 @@
 // Which devices a run finds on the emulated bus, and what the state file says after the run.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,5 +29,11 @@ std::vector<BusDevice> devicesOnBus(const DeviceStateFile& state);
 // left it: a detached device comes back in DFU mode (or stays away as asked), a manifested one
 // in runtime mode at its image's version. A run while the device was away counts down.
 DeviceStateFile stateAfterRun(DeviceStateFile state, const DfuStateMachine* orvale);
+
+// Ends a run that began in `before`, read from `file`: writes a completed download's image to
+// firmwareFile(file), byte for byte, then the state after the run to `file`. Both transports end
+// their runs here. Returns false with `error` set when a file cannot be written.
+bool recordRun(const std::filesystem::path& file, const DeviceStateFile& before,
+               const DfuStateMachine* orvale, std::string& error);
 
 }  // namespace qwus::usbdevice

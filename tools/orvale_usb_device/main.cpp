@@ -3,7 +3,6 @@
 // the device's state back to FILE, and a completed download's image to FILE.firmware. Exits with
 // PROGRAM's status, or 125 when the emulation itself fails.
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -44,15 +43,7 @@ int run(int argc, char** argv) {
   if (status < 0) return failure(error);
 
   const EmulatedDevice* orvale = testbed.orvale();
-  const DeviceStateFile after = stateAfterRun(state, orvale ? &orvale->dfu() : nullptr);
-  if (orvale != nullptr && orvale->dfu().manifestedImage()) {
-    const Bytes& image = *orvale->dfu().manifestedImage();
-    std::ofstream out(firmwareFile(file), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(image.data()),
-              static_cast<std::streamsize>(image.size()));
-    if (!out.flush()) return failure("cannot write " + firmwareFile(file).string());
-  }
-  if (!saveStateFile(file, after)) return failure("cannot write the state file " + file.string());
+  if (!recordRun(file, state, orvale ? &orvale->dfu() : nullptr, error)) return failure(error);
   return status;
 }
 

@@ -1,0 +1,197 @@
+// Tests of the libusb emulation through its C API, in the calls dfu-util makes: what a run finds on
+// the bus, and what the state file holds after runs that end through libusb_exit or through exit().
+#include <gtest/gtest.h>
+#include <libusb.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/fakes/temporary_directory.h"
+#include "tools/emulated_libusb/state_location.h"
+#include "tools/orvale_usb_device/state_file.h"
+
+namespace qwus::usbdevice {
+namespace {
+
+class LibusbEmulation : public ::testing::Test {
+ protected:
+  // Writes `state` as the state file libusb_init reads next.
+  void useState(const DeviceStateFile& state) {
+    ASSERT_TRUE(saveStateFile(file, state));
+    setStateFile(file);
+  }
+
+  // The devices of a run, started with libusb_init; the run is still open.
+  std::vector<libusb_device*> begin() {
+    libusb_context* ctx = nullptr;
+    EXPECT_EQ(libusb_init(&ctx), 0);
+    libusb_device** list = nullptr;
+    const ssize_t n = libusb_get_device_list(ctx, &list);
+    std::vector<libusb_device*> devices(list, list + (n > 0 ? n : 0));
+    EXPECT_EQ(list[n], nullptr);
+    libusb_free_device_list(list, 1);
+    return devices;
+  }
+
+  DeviceStateFile stateAfter() const {
+    DeviceStateFile state;
+    EXPECT_TRUE(loadStateFile(file, state));
+    return state;
+  }
+
+  static std::string stringOf(libusb_device_handle* handle, std::uint8_t index) {
+    unsigned char raw[255];
+    const int n = libusb_get_string_descriptor(handle, index, 0x0409, raw, sizeof raw);
+    std::string text;
+    for (int i = 2; i + 1 < n; i += 2) text += static_cast<char>(raw[i]);
+    return text;
+  }
+
+  testing::TemporaryDirectory folder;
+  std::filesystem::path file = folder.path() / "dfu-util.state";
+};
+
+// dfu-util takes the DFU functional descriptor from the "extra" bytes of an alternate setting: the
+// parser must hand them to the setting they follow, and to no other.
+TEST_F(LibusbEmulation, ConfigurationSplitsAsLibusbDoes) {
+  DeviceStateFile dfu;
+  dfu.mode = "dfu";
+  dfu.altSettings = 3;
+  useState(dfu);
+  const auto devices = begin();
+  ASSERT_EQ(devices.size(), 1u);
+  libusb_config_descriptor* config = nullptr;
+  ASSERT_EQ(libusb_get_config_descriptor(devices[0], 0, &config), 0);
+  EXPECT_EQ(config->bConfigurationValue, 1);
+  EXPECT_EQ(config->extra_length, 0);
+  ASSERT_EQ(config->bNumInterfaces, 1);
+  ASSERT_EQ(config->interface[0].num_altsetting, 3);
+  for (int alt = 0; alt < 3; ++alt) {
+    const libusb_interface_descriptor& setting = config->interface[0].altsetting[alt];
+    EXPECT_EQ(setting.bAlternateSetting, alt);
+    EXPECT_EQ(setting.bInterfaceProtocol, 2);  // DFU mode
+    EXPECT_EQ(setting.iInterface, 4 + alt);
+    EXPECT_EQ(setting.extra_length, alt == 2 ? 9 : 0) << alt;
+  }
+  const unsigned char* functional = config->interface[0].altsetting[2].extra;
+  EXPECT_EQ(functional[1], 0x21);
+  EXPECT_EQ(functional[5] | (functional[6] << 8), 1024);  // wTransferSize
+  libusb_free_config_descriptor(config);
+  EXPECT_EQ(libusb_get_config_descriptor(devices[0], 1, &config), LIBUSB_ERROR_NOT_FOUND);
+  libusb_exit(nullptr);
+}
+
+// Where each device sits decides dfu-util's devnum=, path= and the order of its lines.
+TEST_F(LibusbEmulation, PlacesTheDevicesAsTheUmockdevTestbedDoes) {
+  DeviceStateFile crowded;
+  crowded.otherDevice = true;
+  useState(crowded);
+  const auto devices = begin();
+  ASSERT_EQ(devices.size(), 2u);
+  const struct {
+    std::uint16_t vendor;
+    int address;
+    std::uint8_t port;
+  } expected[] = {{0x0483, 9, 2}, {0xc4e2, 7, 1}};
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    libusb_device_descriptor desc{};
+    ASSERT_EQ(libusb_get_device_descriptor(devices[i], &desc), 0);
+    EXPECT_EQ(desc.idVendor, expected[i].vendor);
+    EXPECT_EQ(libusb_get_device_address(devices[i]), expected[i].address);
+    EXPECT_EQ(libusb_get_bus_number(devices[i]), 1);
+    std::uint8_t ports[8] = {};
+    EXPECT_EQ(libusb_get_port_numbers(devices[i], ports, 8), 1);
+    EXPECT_EQ(ports[0], expected[i].port);
+    EXPECT_EQ(libusb_get_port_numbers(devices[i], ports, 0), LIBUSB_ERROR_OVERFLOW);
+  }
+  libusb_exit(nullptr);
+}
+
+TEST_F(LibusbEmulation, UnopenableDeviceIsListedButNotOpened) {
+  DeviceStateFile denied;
+  denied.accessDenied = true;
+  denied.serial = "A7 \"X\\\" -U C:\\x.bin";
+  useState(denied);
+  const auto devices = begin();
+  ASSERT_EQ(devices.size(), 1u);
+  libusb_device_descriptor desc{};
+  EXPECT_EQ(libusb_get_device_descriptor(devices[0], &desc), 0);
+  libusb_device_handle* handle = nullptr;
+  EXPECT_EQ(libusb_open(devices[0], &handle), LIBUSB_ERROR_NOT_SUPPORTED);
+  EXPECT_STREQ(libusb_error_name(LIBUSB_ERROR_NOT_SUPPORTED), "LIBUSB_ERROR_NOT_SUPPORTED");
+  libusb_exit(nullptr);
+
+  denied.accessDenied = false;
+  useState(denied);
+  const auto open = begin();
+  ASSERT_EQ(libusb_open(open[0], &handle), 0);
+  EXPECT_EQ(stringOf(handle, 3), denied.serial);
+  EXPECT_EQ(stringOf(handle, 2), "Orvale");
+  // A request the device does not know is stalled.
+  unsigned char byte = 0;
+  EXPECT_EQ(libusb_control_transfer(handle, 0xA1, 0x7F, 0, 0, &byte, 1, 1000), LIBUSB_ERROR_PIPE);
+  libusb_close(handle);
+  libusb_exit(nullptr);
+}
+
+// dfu-util ends its error paths with exit(): a detach already sent must still reach the state
+// file, and only once.
+TEST_F(LibusbEmulation, RunEndedByExitStillWritesTheState) {
+  useState({});
+  EXPECT_EXIT(
+      {
+        const auto devices = begin();
+        libusb_device_handle* handle = nullptr;
+        if (libusb_open(devices[0], &handle) != 0) std::_Exit(1);
+        // DFU_DETACH to the runtime interface.
+        if (libusb_control_transfer(handle, 0x21, 0, 1000, 0, nullptr, 0, 1000) != 0) std::_Exit(2);
+        std::exit(74);
+      },
+      ::testing::ExitedWithCode(74), "");
+  EXPECT_EQ(stateAfter().mode, "dfu");
+}
+
+TEST_F(LibusbEmulation, DownloadAndResetLandTheImageAndTheVersion) {
+  DeviceStateFile dfu;
+  dfu.mode = "dfu";
+  useState(dfu);
+  const auto devices = begin();
+  libusb_device_handle* handle = nullptr;
+  ASSERT_EQ(libusb_open(devices[0], &handle), 0);
+  unsigned char image[] = {0x07, 0x03, 'f', 'w'};
+  unsigned char status[6] = {};
+  EXPECT_EQ(libusb_control_transfer(handle, 0x21, 1, 0, 0, image, sizeof image, 1000), 4);
+  EXPECT_EQ(libusb_control_transfer(handle, 0xA1, 3, 0, 0, status, 6, 1000), 6);
+  EXPECT_EQ(libusb_control_transfer(handle, 0x21, 1, 1, 0, nullptr, 0, 1000), 0);
+  for (int i = 0; i < 2; ++i) libusb_control_transfer(handle, 0xA1, 3, 0, 0, status, 6, 1000);
+  EXPECT_EQ(status[4], 8);  // dfuMANIFEST-WAIT-RESET
+  EXPECT_EQ(libusb_reset_device(handle), 0);
+  libusb_close(handle);
+  libusb_exit(nullptr);
+  libusb_exit(nullptr);  // a second end writes nothing more
+
+  EXPECT_EQ(stateAfter().mode, "runtime");
+  EXPECT_EQ(stateAfter().version, "0307");
+  std::ifstream in(firmwareFile(file), std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  EXPECT_EQ(bytes.str(), std::string("\x07\x03" "fw", 4));
+}
+
+TEST_F(LibusbEmulation, StateFileItCannotReadStopsTheRun) {
+  std::ofstream(file) << "mode=sleeping\n";
+  setStateFile(file);
+  libusb_context* ctx = nullptr;
+  EXPECT_EQ(libusb_init(&ctx), LIBUSB_ERROR_IO);
+  libusb_exit(ctx);
+  std::ifstream in(file);
+  std::string text;
+  std::getline(in, text);
+  EXPECT_EQ(text, "mode=sleeping");
+}
+
+}  // namespace
+}  // namespace qwus::usbdevice
