@@ -47,12 +47,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-no_event_source() { ! wine reg query "$sources_key\\$1" >/dev/null 2>&1; }
-service_state() { wine sc query "$service" 2>/dev/null | tr -d '\r' | awk '$1 == "STATE" { print $4 }'; }
+no_event_source() { ! wine reg query "$sources_key\\$1" >/dev/null 2>>"$work/wine.log"; }
+service_state() { wine sc query "$service" 2>>"$work/wine.log" | tr -d '\r' | awk '$1 == "STATE" { print $4 }'; }
 no_files_left() { [[ ! -e "$WINEPREFIX/drive_c/Program Files/Quorlan" ]]; }
 # The DisplayVersion of every installed product named like this one, one a line.
 installed_versions() {
-  wine reg query "$uninstall_key" /s 2>/dev/null | tr -d '\r' | awk '
+  wine reg query "$uninstall_key" /s 2>>"$work/wine.log" | tr -d '\r' | awk '
     /^HKEY/ { name = ""; shown = "" }
     $1 == "DisplayName" { $1 = ""; $2 = ""; sub(/^ +/, ""); name = $0 }
     $1 == "DisplayVersion" { shown = $3 }
