@@ -78,7 +78,7 @@ TEST(OrvaleUsbDevice, EndsWithItsProgramsStatusAndRefusesABadStateFile) {
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   };
-  usbdevice::saveStateFile(state, device("runtime"));
+  ASSERT_TRUE(usbdevice::saveStateFile(state, device("runtime")));
   EXPECT_EQ(run("sh -c 'exit 3'"), 3);
   EXPECT_EQ(run("dfu-util -l"), 0);
   EXPECT_EQ(run("dfu-util -d 1234:5678 -e"), 74);  // the tool's "no device" status
