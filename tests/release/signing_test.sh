@@ -2,7 +2,7 @@
 # Signs copies of the release files and an MSI built from them with packaging/sign, using a
 # certificate authority and a code-signing certificate made for this run, and checks every
 # signature with osslsigncode verify against that authority; also that unsigned, tampered and
-# foreign-signed files fail, and that a failed signing leaves the file as it was.
+# foreign-signed files fail, and that a failed or interrupted signing leaves the file as it was.
 #   signing_test.sh BUILD_DIR PRODUCT_EXE MESSAGES_DLL
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -67,6 +67,30 @@ cp "$product" wrong.exe
 check "a wrong password fails" bash -c "! '$sign' --pkcs12 signer.p12 --password-file wrong-password.txt wrong.exe"
 check "a failed signing leaves the file as it was" cmp wrong.exe "$product"
 check "no key, no signing" bash -c "! '$sign' --cert signer.pem wrong.exe"
+
+# --- an interrupted signing ---------------------------------------------------------------------
+# A stand-in for osslsigncode writes part of its output and waits; the signing is stopped there
+# and must leave neither the partly signed copy nor its scratch folder behind.
+mkdir -p interrupted stand-in
+cat >stand-in/osslsigncode <<'STANDIN'
+#!/bin/sh
+while [ "$#" -gt 0 ] && [ "$1" != -out ]; do shift; done
+printf 'part of a signed file' >"$2"
+echo $$ >"$(dirname "$0")/pid"
+exec sleep 60
+STANDIN
+chmod +x stand-in/osslsigncode
+cp "$product" interrupted/QuorlanWindowsUpdateService.exe
+PATH=$PWD/stand-in:$PATH "$sign" --cert signer.pem --key signer.key \
+  interrupted/QuorlanWindowsUpdateService.exe >>checks.log 2>&1 &
+signing=$!
+for _ in $(seq 100); do [[ -s stand-in/pid ]] && break; sleep 0.1; done
+kill -TERM "$signing"
+[[ -s stand-in/pid ]] && kill -TERM "$(cat stand-in/pid)"
+wait "$signing"
+check "an interrupted signing ends by its signal" test $? = 143
+check "an interrupted signing leaves no scratch folder" test -z "$(find interrupted -name '.signing.*')"
+check "an interrupted signing leaves the file as it was" cmp interrupted/QuorlanWindowsUpdateService.exe "$product"
 
 echo "$failures failed (logs in $work)"
 [[ $failures -eq 0 ]]
