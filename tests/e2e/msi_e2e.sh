@@ -47,17 +47,21 @@ cleanup() {
 }
 trap cleanup EXIT
 
-no_event_source() { ! wine reg query "$sources_key\\$1" >/dev/null 2>>"$work/wine.log"; }
+no_event_source() { key_missing "$sources_key\\$1"; }
 service_state() { wine sc query "$service" 2>>"$work/wine.log" | tr -d '\r' | awk '$1 == "STATE" { print $4 }'; }
 no_files_left() { [[ ! -e "$WINEPREFIX/drive_c/Program Files/Quorlan" ]]; }
-# The DisplayVersion of every installed product named like this one, one a line.
+# The DisplayVersion of every installed product named like this one, one a line; fails when Wine's
+# reg could not read the uninstall key, which every prefix has.
 installed_versions() {
-  wine reg query "$uninstall_key" /s 2>>"$work/wine.log" | tr -d '\r' | awk '
+  local listing
+  listing=$(wine reg query "$uninstall_key" /s </dev/null 2>>"$work/wine.log") || return 1
+  tr -d '\r' <<<"$listing" | awk '
     /^HKEY/ { name = ""; shown = "" }
     $1 == "DisplayName" { $1 = ""; $2 = ""; sub(/^ +/, ""); name = $0 }
     $1 == "DisplayVersion" { shown = $3 }
     name == "Quorlan Windows Update Service" && shown != "" { print shown; name = "" }'
 }
+no_product_installed() { local versions; versions=$(installed_versions) && [[ -z $versions ]]; }
 msiexec() {  # msiexec LOGNAME /i|/x PACKAGE: silently, with a verbose log; prints the exit status
   wine msiexec "$2" "$(winepath -w "$3")" /qn /l*v "$(winepath -w "$work/$1.log")" \
     </dev/null >"$work/$1.out" 2>&1
@@ -103,7 +107,7 @@ check_nothing_left() {  # check_nothing_left WHEN
   check "$1: no files left" no_files_left
   check "$1: event source QuorlanWindowsUpdateService gone" no_event_source QuorlanWindowsUpdateService
   check "$1: event source OrvaleUpgradeProcess gone" no_event_source OrvaleUpgradeProcess
-  check "$1: no product installed" test -z "$(installed_versions)"
+  check "$1: no product installed" no_product_installed
 }
 
 # The two versions differ by their firmware package, as a deployer's new MSI would.
@@ -170,7 +174,9 @@ check "reinstall: exits 0" test "$(msiexec reinstall-1.0.1 /i "$work/service-1.0
 check "reinstall: running" test "$(service_state)" = RUNNING
 # After an upgrade the service stops and deletes its own registration while the MSI stays.
 wine net stop "$service" </dev/null >"$work/net-stop.out" 2>&1
+check "self-removal: net stop" test $? = 0
 wine "$install_dir_win\\QuorlanWindowsUpdateService.exe" uninstall </dev/null >"$work/self-removal.out" 2>&1
+check "self-removal: uninstall exits 0" test $? = 0
 check "self-removal: the service deletes its own registration" not_registered
 check "self-removal: removal exits 0" test "$(msiexec remove-after-self-removal /x "$work/service-1.0.1.msi")" = 0
 check_nothing_left "self-removal"
