@@ -17,12 +17,16 @@ mkdir -p "$work/empty" "$build/test-results"
 source "$here/../e2e/checks.sh"
 trap 'report_checks "$build/test-results" dfu-util-fetch "$work"; exit $?' EXIT
 
-# Options on top of the machine's apt configuration: none at all, no source entries, or an
-# archive that cannot be reached.
-: >"$work/apt-plain.conf"
-printf 'Dir::Etc::SourceList "%s";\nDir::Etc::SourceParts "%s";\n' "$work/empty-list" "$work/empty" \
-  >"$work/apt-no-sources.conf"
-printf 'Acquire::http::Proxy "http://127.0.0.1:9";\nAcquire::Retries "0";\n' >"$work/apt-offline.conf"
+# apt with the machine's sources but none of its other settings (whose proxy, say, would undo the
+# offline case): as it is, without source entries, or with an archive that cannot be reached.
+printf 'Dir::Etc::Parts "%s";\n' "$work/empty" >"$work/apt-plain.conf"
+{ cat "$work/apt-plain.conf"
+  printf 'Dir::Etc::SourceList "%s";\nDir::Etc::SourceParts "%s";\n' "$work/empty-list" "$work/empty"
+} >"$work/apt-no-sources.conf"
+{ cat "$work/apt-plain.conf"
+  printf 'Acquire::%s::Proxy "http://127.0.0.1:9";\n' http https
+  printf 'Acquire::Retries "0";\n'
+} >"$work/apt-offline.conf"
 
 # run NAME APT PINNED [HANDED]: fetch-sources into $work/NAME, given the files of the build's fetch
 # first when HANDED is "handed"; leaves its status in $work/NAME.status and its messages in .err.
