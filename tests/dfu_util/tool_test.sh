@@ -16,6 +16,8 @@ work=$build/dfu-util-tool-test
 rm -rf "$work"
 mkdir -p "$work" "$build/test-results"
 source "$here/../e2e/checks.sh"
+# Standard error is compared byte for byte: none of Wine's own messages may join it.
+export WINEDEBUG=-all
 trap 'report_checks "$build/test-results" dfu-util-tool "$work"; exit $?' EXIT
 
 banner=$'dfu-util 0.11\r\n\r\nCopyright 2005-2009 Weston Schmidt, Harald Welte and OpenMoko Inc.\r
