@@ -20,10 +20,11 @@ source "$here/../e2e/checks.sh"
 export WINEDEBUG=-all
 trap 'report_checks "$build/test-results" dfu-util-tool "$work"; exit $?' EXIT
 
-banner=$'dfu-util 0.11\r\n\r\nCopyright 2005-2009 Weston Schmidt, Harald Welte and OpenMoko Inc.\r
-Copyright 2010-2021 Tormod Volden and Stefan Schmidt\r
-This program is Free Software and has ABSOLUTELY NO WARRANTY\r
-Please report bugs to http://sourceforge.net/p/dfu-util/tickets/\r\n\r\n'
+banner=$'dfu-util 0.11\r\n\r\n'\
+$'Copyright 2005-2009 Weston Schmidt, Harald Welte and OpenMoko Inc.\r\n'\
+$'Copyright 2010-2021 Tormod Volden and Stefan Schmidt\r\n'\
+$'This program is Free Software and has ABSOLUTELY NO WARRANTY\r\n'\
+$'Please report bugs to http://sourceforge.net/p/dfu-util/tickets/\r\n\r\n'
 package='C:\Program Files\Quorlan\orvale\Services\orvale-0102.dfu'
 ids=c4e2:8351,c4e2:8352
 
