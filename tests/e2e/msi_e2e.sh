@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # The MSI's life cycle under Wine's installer, in a private Wine prefix removed afterwards with its
-# wineserver. Builds version 1.0.0 (carrying dfu-util.exe, the device simulator, and package 0102)
-# and 1.0.1 (package 0103), then: installs 1.0.0 silently and checks files, version resources, the
-# service's registration, the event sources and the running service; installs 1.0.1 over it (one
-# product left, the newer files); tries 1.0.0 over 1.0.1, which must be refused and change nothing;
+# wineserver. Builds version 1.0.0 (carrying the device simulator as another build of dfu-util.exe,
+# and package 0102) and 1.0.1 (carrying, as the build's own MSI does, the dfu-util.exe built from
+# Debian's sources with its licences and source note, and package 0103), then: checks that the
+# build's own MSI carries that tool; installs 1.0.0 silently and checks files, version resources,
+# the service's registration, the event sources and the running service; installs 1.0.1 over it
+# (one product left, the newer files, the tool runs); tries 1.0.0 over 1.0.1, which must be
+# refused and change nothing;
 # removes it and checks that nothing is left; and removes it once more after the service has
 # deleted its own registration, as it does after an upgrade.
 #   msi_e2e.sh BUILD_DIR VERSION     (VERSION: the project's, carried by the built files;
@@ -23,6 +26,8 @@ uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 product_exe=$build/service/QuorlanWindowsUpdateService.exe
 messages_dll=$build/eventlog/messages/QuorlanEventMessages.dll
 simulator=$build/tools/dfu_simulator/bin/dfu-util.exe
+tool_dir=$build/dfu-util  # the tool built from Debian's sources, with what goes beside it
+notices=(dfu-util-COPYING.txt libusb-COPYING.txt dfu-util-sources.txt)
 probe=$build/tests/resource_probe.exe
 
 work=$build/e2e/msi
@@ -117,8 +122,18 @@ for package in 0102 0103; do
 done
 check "1.0.0 builds" "$source_dir/packaging/build-msi" "$work/service-1.0.0.msi" "$product_exe" \
   --version 1.0.0 --messages "$messages_dll" --tool "$simulator" --package "$work/orvale-0102.dfu"
+notice_args=()
+for file in "${notices[@]}"; do notice_args+=(--tool-notice "$tool_dir/$file"); done
 check "1.0.1 builds" "$source_dir/packaging/build-msi" "$work/service-1.0.1.msi" "$product_exe" \
-  --version 1.0.1 --messages "$messages_dll" --tool "$simulator" --package "$work/orvale-0103.dfu"
+  --version 1.0.1 --messages "$messages_dll" --tool "$tool_dir/dfu-util.exe" "${notice_args[@]}" \
+  --package "$work/orvale-0103.dfu"
+
+# The build's own MSI carries the same tool and notes.
+mkdir -p "$work/own-msi"
+(cd "$work/own-msi" && msiextract "$build/QuorlanWindowsUpdateService.msi" >/dev/null)
+for file in dfu-util.exe "${notices[@]}"; do
+  check "the build's MSI carries $file" cmp -s "$tool_dir/$file" "$(find "$work/own-msi" -name "$file")"
+done
 
 # The prefix is made, then its wineserver restarted and kept alive for the whole test: right after
 # wineboot the service control manager may still be starting the prefix's own services, and a
@@ -147,6 +162,13 @@ check "1.0.1: one product, 1.0.1" test "$(installed_versions)" = 1.0.1
 check "1.0.1: the newer package installed" cmp -s "$work/orvale-0103.dfu" "$install_dir/orvale-0103.dfu"
 check "1.0.1: the older package removed" test ! -e "$install_dir/orvale-0102.dfu"
 check "1.0.1: service installed" cmp -s "$product_exe" "$install_dir/QuorlanWindowsUpdateService.exe"
+check "1.0.1: the tool built from Debian's sources replaced the other" \
+  cmp -s "$tool_dir/dfu-util.exe" "$install_dir/dfu-util.exe"
+for file in "${notices[@]}"; do
+  check "1.0.1: $file installed beside it" cmp -s "$tool_dir/$file" "$install_dir/$file"
+done
+check "1.0.1: dfu-util.exe -V reports 0.11" \
+  test "$(wine "$install_dir_win\\dfu-util.exe" -V </dev/null 2>&1 | head -n 1)" = $'dfu-util 0.11\r'
 check_registration 1.0.1
 check_event_sources 1.0.1
 check "1.0.1: running" test "$(service_state)" = RUNNING
