@@ -73,10 +73,13 @@ TEST_F(ServiceControlTest, HandlerRegistrationFailurePublishesNothing) {
 TEST_F(ServiceControlTest, NotificationFailureLeavesServiceRunningAndStoppable) {
   manager.fail.deviceNotification = true;
   serviceMain(*env, 0, nullptr);
-  const auto texts = serviceTexts();
-  ASSERT_GE(texts.size(), 2u);
-  EXPECT_EQ(serviceMessages()[texts.size() - 2], (Message{E, u"register device notification failed."}));
-  EXPECT_EQ(serviceMessages().back(), (Message{E, u"initialize service failed."}));
+  EXPECT_EQ(serviceMessages(),
+            (std::vector<Message>{{I, u"enter service main function."},
+                                  {I, u"enter initialize service function."},
+                                  {I, u"register service control handler success."},
+                                  {I, u"enter registerStart function."},
+                                  {E, u"register device notification failed."},
+                                  {E, u"initialize service failed."}}));
   EXPECT_EQ(manager.publishedStates().back(), kServiceRunning);
 
   log.clear();
@@ -139,7 +142,7 @@ TEST_F(ServiceControlTest, ControlCodes) {
 TEST_F(ServiceControlTest, StopBeforeNotificationRegisteredSkipsUnregistration) {
   manager.fail.deviceNotification = true;
   start();
-  manager.sendControl(kServiceControlStop);
+  EXPECT_EQ(manager.sendControl(kServiceControlStop), 0u);
   EXPECT_EQ(serviceTexts(), (std::vector<std::u16string>{u"control code: SERVICE_CONTROL_STOP.",
                                                           u"enter onStop function.",
                                                           u"service control stop success."}));
@@ -165,8 +168,12 @@ TEST_F(ServiceControlTest, NotificationIsGivenBackOnceWhenStopsRace) {
 }
 
 TEST_F(ServiceControlTest, NothingIsPublishedOrUnregisteredAfterStopped) {
-  const std::uint32_t laterStops[] = {kServiceControlStop, kServiceControlShutdown};
-  for (const std::uint32_t control : laterStops) {
+  const struct {
+    std::uint32_t control;
+    const char16_t* name;
+  } laterStops[] = {{kServiceControlStop, u"control code: SERVICE_CONTROL_STOP."},
+                    {kServiceControlShutdown, u"control code: SERVICE_CONTROL_SHUTDOWN."}};
+  for (const auto& [control, name] : laterStops) {
     SCOPED_TRACE(control);
     manager.deleteAll();
     manager.addRegistration(kServiceName, kServiceStopped);
@@ -178,10 +185,8 @@ TEST_F(ServiceControlTest, NothingIsPublishedOrUnregisteredAfterStopped) {
     ASSERT_EQ(states.back(), kServiceStopped);
     log.clear();
     EXPECT_EQ(manager.sendControl(control), 0u);
-    const auto texts = serviceTexts();
-    ASSERT_EQ(texts.size(), 3u);
-    EXPECT_EQ(texts[1], u"enter onStop function.");
-    EXPECT_EQ(texts[2], u"service control stop success.");
+    EXPECT_EQ(serviceTexts(), (std::vector<std::u16string>{name, u"enter onStop function.",
+                                                            u"service control stop success."}));
     EXPECT_EQ(manager.publishedStates(), states);
     EXPECT_EQ(manager.unregistered().size(), unregistered);
     EXPECT_EQ(uninstallService(*env), 0);

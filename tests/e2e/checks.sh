@@ -35,5 +35,13 @@ registry_entry() {  # registry_entry KEY VALUE
 }
 # The data of a value of the service's key, without its type.
 registry_value() { registry_entry "$service_key" "$1" | sed 's/^[^ ]* \{0,1\}//'; }
-registered() { wine reg query "$service_key" >/dev/null 2>&1; }
-not_registered() { ! registered; }
+registered() { wine reg query "$service_key" >/dev/null 2>>"$work/reg.log"; }
+not_registered() { key_missing "$service_key"; }
+
+# True only when Wine's reg answers that KEY does not exist (exit status 1 and its own message);
+# false when the key exists, and also when reg did not run at all (Wine could not start it).
+key_missing() {  # key_missing KEY
+  local answer
+  answer=$(LC_ALL=C wine reg query "$1" </dev/null 2>>"$work/reg.log")
+  [[ $? -eq 1 && $(tr -d '\r' <<<"$answer") == 'reg: Unable to find the specified registry key' ]]
+}

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # The MSI's life cycle under Wine's installer, in a private Wine prefix removed afterwards with its
-# wineserver. Builds version 1.0.0 (carrying dfu-util.exe, the device simulator, and package 0102)
-# and 1.0.1 (package 0103), then: installs 1.0.0 silently and checks files, version resources, the
-# service's registration, the event sources and the running service; installs 1.0.1 over it (one
-# product left, the newer files); tries 1.0.0 over 1.0.1, which must be refused and change nothing;
+# wineserver. Builds version 1.0.0 (carrying the device simulator as another build of dfu-util.exe,
+# and package 0102) and 1.0.1 (carrying, as the build's own MSI does, the dfu-util.exe built from
+# Debian's sources with its licences and source note, and package 0103), then: checks that the
+# build's own MSI carries that tool; installs 1.0.0 silently and checks files, version resources,
+# the service's registration, the event sources and the running service; installs 1.0.1 over it
+# (one product left, the newer files, the tool runs); tries 1.0.0 over 1.0.1, which must be
+# refused and change nothing;
 # removes it and checks that nothing is left; and removes it once more after the service has
 # deleted its own registration, as it does after an upgrade.
 #   msi_e2e.sh BUILD_DIR VERSION     (VERSION: the project's, carried by the built files;
@@ -23,6 +26,8 @@ uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 product_exe=$build/service/QuorlanWindowsUpdateService.exe
 messages_dll=$build/eventlog/messages/QuorlanEventMessages.dll
 simulator=$build/tools/dfu_simulator/bin/dfu-util.exe
+tool_dir=$build/dfu-util  # the tool built from Debian's sources, with what goes beside it
+notices=(dfu-util-COPYING.txt libusb-COPYING.txt dfu-util-sources.txt)
 probe=$build/tests/resource_probe.exe
 
 work=$build/e2e/msi
@@ -47,17 +52,21 @@ cleanup() {
 }
 trap cleanup EXIT
 
-no_event_source() { ! wine reg query "$sources_key\\$1" >/dev/null 2>&1; }
-service_state() { wine sc query "$service" 2>/dev/null | tr -d '\r' | awk '$1 == "STATE" { print $4 }'; }
+no_event_source() { key_missing "$sources_key\\$1"; }
+service_state() { wine sc query "$service" 2>>"$work/wine.log" | tr -d '\r' | awk '$1 == "STATE" { print $4 }'; }
 no_files_left() { [[ ! -e "$WINEPREFIX/drive_c/Program Files/Quorlan" ]]; }
-# The DisplayVersion of every installed product named like this one, one a line.
+# The DisplayVersion of every installed product named like this one, one a line; fails when Wine's
+# reg could not read the uninstall key, which every prefix has.
 installed_versions() {
-  wine reg query "$uninstall_key" /s 2>/dev/null | tr -d '\r' | awk '
+  local listing
+  listing=$(wine reg query "$uninstall_key" /s </dev/null 2>>"$work/wine.log") || return 1
+  tr -d '\r' <<<"$listing" | awk '
     /^HKEY/ { name = ""; shown = "" }
     $1 == "DisplayName" { $1 = ""; $2 = ""; sub(/^ +/, ""); name = $0 }
     $1 == "DisplayVersion" { shown = $3 }
     name == "Quorlan Windows Update Service" && shown != "" { print shown; name = "" }'
 }
+no_product_installed() { local versions; versions=$(installed_versions) && [[ -z $versions ]]; }
 msiexec() {  # msiexec LOGNAME /i|/x PACKAGE: silently, with a verbose log; prints the exit status
   wine msiexec "$2" "$(winepath -w "$3")" /qn /l*v "$(winepath -w "$work/$1.log")" \
     </dev/null >"$work/$1.out" 2>&1
@@ -103,7 +112,7 @@ check_nothing_left() {  # check_nothing_left WHEN
   check "$1: no files left" no_files_left
   check "$1: event source QuorlanWindowsUpdateService gone" no_event_source QuorlanWindowsUpdateService
   check "$1: event source OrvaleUpgradeProcess gone" no_event_source OrvaleUpgradeProcess
-  check "$1: no product installed" test -z "$(installed_versions)"
+  check "$1: no product installed" no_product_installed
 }
 
 # The two versions differ by their firmware package, as a deployer's new MSI would.
@@ -113,8 +122,18 @@ for package in 0102 0103; do
 done
 check "1.0.0 builds" "$source_dir/packaging/build-msi" "$work/service-1.0.0.msi" "$product_exe" \
   --version 1.0.0 --messages "$messages_dll" --tool "$simulator" --package "$work/orvale-0102.dfu"
+notice_args=()
+for file in "${notices[@]}"; do notice_args+=(--tool-notice "$tool_dir/$file"); done
 check "1.0.1 builds" "$source_dir/packaging/build-msi" "$work/service-1.0.1.msi" "$product_exe" \
-  --version 1.0.1 --messages "$messages_dll" --tool "$simulator" --package "$work/orvale-0103.dfu"
+  --version 1.0.1 --messages "$messages_dll" --tool "$tool_dir/dfu-util.exe" "${notice_args[@]}" \
+  --package "$work/orvale-0103.dfu"
+
+# The build's own MSI carries the same tool and notes.
+mkdir -p "$work/own-msi"
+(cd "$work/own-msi" && msiextract "$build/QuorlanWindowsUpdateService.msi" >/dev/null)
+for file in dfu-util.exe "${notices[@]}"; do
+  check "the build's MSI carries $file" cmp -s "$tool_dir/$file" "$(find "$work/own-msi" -name "$file")"
+done
 
 # The prefix is made, then its wineserver restarted and kept alive for the whole test: right after
 # wineboot the service control manager may still be starting the prefix's own services, and a
@@ -143,6 +162,13 @@ check "1.0.1: one product, 1.0.1" test "$(installed_versions)" = 1.0.1
 check "1.0.1: the newer package installed" cmp -s "$work/orvale-0103.dfu" "$install_dir/orvale-0103.dfu"
 check "1.0.1: the older package removed" test ! -e "$install_dir/orvale-0102.dfu"
 check "1.0.1: service installed" cmp -s "$product_exe" "$install_dir/QuorlanWindowsUpdateService.exe"
+check "1.0.1: the tool built from Debian's sources replaced the other" \
+  cmp -s "$tool_dir/dfu-util.exe" "$install_dir/dfu-util.exe"
+for file in "${notices[@]}"; do
+  check "1.0.1: $file installed beside it" cmp -s "$tool_dir/$file" "$install_dir/$file"
+done
+check "1.0.1: dfu-util.exe -V reports 0.11" \
+  test "$(wine "$install_dir_win\\dfu-util.exe" -V </dev/null 2>&1 | head -n 1)" = $'dfu-util 0.11\r'
 check_registration 1.0.1
 check_event_sources 1.0.1
 check "1.0.1: running" test "$(service_state)" = RUNNING
@@ -170,7 +196,9 @@ check "reinstall: exits 0" test "$(msiexec reinstall-1.0.1 /i "$work/service-1.0
 check "reinstall: running" test "$(service_state)" = RUNNING
 # After an upgrade the service stops and deletes its own registration while the MSI stays.
 wine net stop "$service" </dev/null >"$work/net-stop.out" 2>&1
+check "self-removal: net stop" test $? = 0
 wine "$install_dir_win\\QuorlanWindowsUpdateService.exe" uninstall </dev/null >"$work/self-removal.out" 2>&1
+check "self-removal: uninstall exits 0" test $? = 0
 check "self-removal: the service deletes its own registration" not_registered
 check "self-removal: removal exits 0" test "$(msiexec remove-after-self-removal /x "$work/service-1.0.1.msi")" = 0
 check_nothing_left "self-removal"

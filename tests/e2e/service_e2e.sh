@@ -3,7 +3,8 @@
 # private Wine prefix of its own, which is removed afterwards with its wineserver.
 #   service_e2e.sh BUILD_DIR SCENARIO
 # Scenarios: product (install, start, stop, uninstall of the real product), upgrade, up-to-date,
-# absent, no-package, not-orvale, hundred-arrivals (the test host with the device simulator as dfu-util.exe).
+# absent, no-package, not-orvale, hundred-arrivals (the test host with the device simulator as dfu-util.exe),
+# real-tool-no-device (the test host with the dfu-util.exe built from Debian's sources).
 # Writes a JUnit report BUILD_DIR/test-results/e2e_SCENARIO.xml and exits non-zero on failure.
 set -uo pipefail
 . "$(dirname "$0")/../../scripts/lib/wine_address_space.sh" && without_address_randomisation "$0" "$@"
@@ -16,6 +17,8 @@ product=$build/service/QuorlanWindowsUpdateService.exe
 test_host=$build/tools/QuorlanWindowsUpdateServiceTestHost.exe
 svcctl=$build/tools/svcctl.exe
 simulator=$build/tools/dfu_simulator/bin/dfu-util.exe
+real_tool=$build/dfu-util/dfu-util.exe
+tool=$simulator  # what the test host's scenarios install as dfu-util.exe
 service=QuorlanWindowsUpdateService
 service_key='HKLM\System\CurrentControlSet\Services\QuorlanWindowsUpdateService'
 orvale_path='\\?\USB#VID_C4E2&PID_8351#A7X2249#{5e1c7a93-2b64-4d0f-9a83-c61e27b4d850}'
@@ -197,7 +200,7 @@ detaches_reach() {
 setup_test_host() {
   local mode=$1 version=$2 present=$3 package=${4:-0102}
   cp "$test_host" "$svcctl" "$install_dir/"
-  cp "$simulator" "$install_dir/dfu-util.exe"
+  cp "$tool" "$install_dir/dfu-util.exe"
   write_state "$mode" "$version" "$present"
   if [[ $package != none ]]; then
     head -c 1024 /dev/urandom >"$work/firmware.dfu"
@@ -286,6 +289,28 @@ scenario_not_orvale() {
   expect_handled_and_removed
 }
 
+# expect_tsv DESCRIPTION: events.tsv is exactly the lines given on standard input ("|" for each
+# tab), in order. Once the worker has published SERVICE_STOPPED ("unregister device
+# notification."), the main thread's last report, "run service success", races the worker's
+# "service stopped." and "service delete success.": from there on ids are not compared (that they
+# have no gap is ids_without_gaps' check), and "run service success" must come once, anywhere.
+expect_tsv() {
+  local settle='
+    racing && $4 == "run service success" { runs++; next }
+    { if (racing) $2 = "-"; print }
+    $4 == "unregister device notification." { racing = 1 }
+    END { if (runs != 1) print "\"run service success\" " runs + 0 " times after the stop" }'
+  tr '|' '\t' >"$work/expected.tsv"
+  if diff <(awk -F'\t' -v OFS='\t' "$settle" "$work/expected.tsv") \
+          <(awk -F'\t' -v OFS='\t' "$settle" "$events_tsv") >"$work/events.diff"; then
+    pass "$1"
+  else
+    fail "$1"
+    echo "  expected (<) and got (>), ids blanked once the service stopped:"
+    sed 's/^/    /' "$work/events.diff"
+  fi
+}
+
 # 100 arrivals in a row: 99 that find the device in runtime mode and detach it (the test puts it
 # back into runtime mode each time), then one that downloads into it. The service must accept
 # every arrival at once and number its events without a gap.
@@ -308,6 +333,58 @@ scenario_hundred_arrivals() {
   check "100 workers" test "$(grep -c $'\tarrival device is Quorlan Orvale.' "$events_tsv")" = 100
 }
 
+# The dfu-util.exe built from Debian's sources as dfu-util.exe, and no device: an arrival, two
+# listings that find nothing, and the service's self-removal. Every event of both sources is
+# checked, with the tool's output as the command runner reports it: its CR LF line ends kept, and
+# cut with the rest of the report at 255 characters.
+scenario_real_tool_no_device() {
+  tool=$real_tool
+  setup_test_host runtime 0100 0
+  check "dfu-util.exe is the tool built from Debian's sources" cmp -s "$real_tool" "$install_dir/dfu-util.exe"
+  check "arrival accepted" arrive
+  expect_handled_and_removed
+  check "the service's process ran to its end" wait_for 30 tsv_has $'\trun service success'
+  local listing='handlePipeInfo updev.mode 2 strOutput= dfu-util 0.11\r\n\r\nCopyright 2005-2009 Weston Schmidt, Harald Welte and OpenMoko Inc.\r\nCopyright 2010-2021 Tormod Volden and Stefan Schmidt\r\nThis program is Free Software and has ABSOLUTELY NO WARRANTY\r\nPlease report b'
+  local packages='initUpgradeInfo packageList= C:\\Program Files\\Quorlan\\orvale\\Services\\*.dfu'
+  local deleted="file delete   "$'\xef\xbc\x81'  # no file to delete: an empty name, then U+FF01
+  expect_tsv "every event of both sources, in order" <<EVENTS
+QuorlanWindowsUpdateService|1|2|service start install.
+QuorlanWindowsUpdateService|2|0|create service success.
+QuorlanWindowsUpdateService|3|0|service install success.
+QuorlanWindowsUpdateService|1|2|run talvex windows update normally.
+QuorlanWindowsUpdateService|2|4|enter service main function.
+QuorlanWindowsUpdateService|3|4|enter initialize service function.
+QuorlanWindowsUpdateService|4|4|register service control handler success.
+QuorlanWindowsUpdateService|5|4|enter registerStart function.
+QuorlanWindowsUpdateService|6|0|register device notification success.
+QuorlanWindowsUpdateService|7|0|initialize service success.
+QuorlanWindowsUpdateService|8|4|control code: SERVICE_CONTROL_DEVICEEVENT.
+QuorlanWindowsUpdateService|9|4|dwEventType: 32768
+QuorlanWindowsUpdateService|10|4|device event: device arrival, waiting for 5 seconds...
+QuorlanWindowsUpdateService|11|4|Guid = {5E1C7A93-2B64-4D0F-9A83-C61E27B4D850}
+QuorlanWindowsUpdateService|12|2|arrival device is Quorlan Orvale.
+OrvaleUpgradeProcess|21|4|$packages
+OrvaleUpgradeProcess|22|4|$deleted
+OrvaleUpgradeProcess|23|4|get targetVersion is 0102!
+OrvaleUpgradeProcess|24|4|doCmd updev.mode 2 cmdline is dfu-util.exe -l
+OrvaleUpgradeProcess|25|4|$listing
+OrvaleUpgradeProcess|26|4|analyseBuffer updev.mode 2
+OrvaleUpgradeProcess|27|4|updev.mode is  2 retry is 0
+OrvaleUpgradeProcess|28|4|$packages
+OrvaleUpgradeProcess|29|4|$deleted
+OrvaleUpgradeProcess|30|4|get targetVersion is 0102!
+OrvaleUpgradeProcess|31|4|doCmd updev.mode 2 cmdline is dfu-util.exe -l
+OrvaleUpgradeProcess|32|4|$listing
+OrvaleUpgradeProcess|33|4|analyseBuffer updev.mode 2
+QuorlanWindowsUpdateService|13|2|arrival device handled completely.
+QuorlanWindowsUpdateService|14|4|enter onStop function.
+QuorlanWindowsUpdateService|15|4|unregister device notification.
+QuorlanWindowsUpdateService|16|0|run service success
+QuorlanWindowsUpdateService|17|2|service stopped.
+QuorlanWindowsUpdateService|18|0|service delete success.
+EVENTS
+}
+
 start_prefix
 case $scenario in
   product) scenario_product ;;
@@ -317,5 +394,6 @@ case $scenario in
   no-package) scenario_no_package ;;
   not-orvale) scenario_not_orvale ;;
   hundred-arrivals) scenario_hundred_arrivals ;;
+  real-tool-no-device) scenario_real_tool_no_device ;;
   *) fail "unknown scenario $scenario" ;;
 esac

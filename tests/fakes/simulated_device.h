@@ -15,10 +15,11 @@ namespace qwus::testing {
 using simulator::DeviceState;
 
 // Copies the simulator into `folder` (created when missing) as dfu-util.exe, writes `state` as its
-// device and removes any log of an earlier run.
+// device (a failed write fails the test) and removes any log of an earlier run.
 void installSimulator(const std::filesystem::path& folder, const DeviceState& state = {});
 
-// The device state the simulator in `folder` left behind.
+// The device state the simulator in `folder` left behind. A missing or incomplete state file
+// fails the running test and reads as mode and versions "(unreadable)".
 DeviceState simulatorState(const std::filesystem::path& folder);
 
 // The command lines the simulator in `folder` received, oldest first, as UTF-8.

@@ -15,11 +15,12 @@ namespace qwus::testing {
 using usbdevice::DeviceStateFile;
 
 // Writes `folder`/dfu-util.exe, which runs Debian's dfu-util with the device that
-// `folder`/device.state describes, and writes `state` there.
+// `folder`/device.state describes, and writes `state` there (a failed write fails the test).
 void installEmulatedTool(const std::filesystem::path& folder, const DeviceStateFile& state);
 // The state file of the device installed in `folder`.
 std::filesystem::path emulatedStateFile(const std::filesystem::path& folder);
-// The device's state as the last run left it.
+// The device's state as the last run left it. A missing or incomplete state file fails the
+// running test and reads as mode and version "(unreadable)".
 DeviceStateFile emulatedState(const std::filesystem::path& folder);
 
 // An image of `size` bytes that carries `version` in its first two bytes, little-endian.

@@ -2,8 +2,10 @@
 // engine's detach and download command lines carried out by the real tool.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -78,7 +80,7 @@ TEST(OrvaleUsbDevice, EndsWithItsProgramsStatusAndRefusesABadStateFile) {
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   };
-  usbdevice::saveStateFile(state, device("runtime"));
+  ASSERT_TRUE(usbdevice::saveStateFile(state, device("runtime")));
   EXPECT_EQ(run("sh -c 'exit 3'"), 3);
   EXPECT_EQ(run("dfu-util -l"), 0);
   EXPECT_EQ(run("dfu-util -d 1234:5678 -e"), 74);  // the tool's "no device" status
@@ -87,6 +89,30 @@ TEST(OrvaleUsbDevice, EndsWithItsProgramsStatusAndRefusesABadStateFile) {
   EXPECT_EQ(run("sh -c 'touch " + (dir.path() / "ran").string() + "'"), 125);
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "ran"));
   EXPECT_EQ(fileBytes(state), "mode=sleeping\n");
+}
+
+// A device the state file makes unopenable stays so for root, whose inheritable set would hand
+// the override of file permissions back to the program at its exec.
+TEST(OrvaleUsbDevice, DeniedNodeStaysDeniedWithTheOverrideInTheInheritableSet) {
+  if (getuid() != 0) GTEST_SKIP() << "only root can put CAP_DAC_OVERRIDE in its inheritable set";
+  TemporaryDirectory dir;
+  const auto state = dir.path() / "device.state";
+  DeviceStateFile denied = device("runtime");
+  denied.accessDenied = true;
+  ASSERT_TRUE(usbdevice::saveStateFile(state, denied));
+  const std::string command = std::string("setpriv --inh-caps +dac_override,+dac_read_search '") +
+                              QWUS_ORVALE_USB_DEVICE + "' --state '" + state.string() +
+                              "' -- dfu-util -l 2>&1";
+  std::string out;
+  if (std::FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    EXPECT_EQ(pclose(pipe), 0) << out;
+  }
+  EXPECT_NE(out.find("Cannot open DFU device c4e2:8351 found on devnum 7 (LIBUSB_ERROR_ACCESS)"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(testing::deviceLines(out), "") << out;
 }
 
 class RealToolUpgrade : public ::testing::Test {

@@ -19,7 +19,12 @@ sections() { "$objdump" -h "$1" | awk '$1 ~ /^[0-9]+$/ { print $2 }'; }
 within "$product" 524288
 within "$msi" 1572864
 for file in "$product" "$messages"; do
-  debug=$(sections "$file" | grep -E '^\.(debug|zdebug|stab)' | tr '\n' ' ')
+  # A file objdump cannot read has no sections to list, which must not pass for "no debug sections".
+  if ! all=$(sections "$file") || [[ -z $all ]]; then
+    fail "cannot read the sections of $file"
+    continue
+  fi
+  debug=$(grep -E '^\.(debug|zdebug|stab)' <<<"$all" | tr '\n' ' ')
   if [[ -z $debug ]]; then ok "no debug sections in $(basename "$file")"; else fail "$(basename "$file") has $debug"; fi
 done
 if sections "$product.debug" | grep -q '^\.debug_info$'; then

@@ -2,14 +2,19 @@
 # Signs copies of the release files and an MSI built from them with packaging/sign, using a
 # certificate authority and a code-signing certificate made for this run, and checks every
 # signature with osslsigncode verify against that authority; also that unsigned, tampered and
-# foreign-signed files fail, and that a failed signing leaves the file as it was.
-#   signing_test.sh BUILD_DIR PRODUCT_EXE MESSAGES_DLL
+# foreign-signed files fail, and that a failed or interrupted signing leaves the file as it was.
+# Then builds what ships in a scratch build folder with the build's own signing options
+# (QWUS_SIGN_PKCS12, QWUS_SIGN_PASSWORD_FILE, QWUS_SIGN_TIMESTAMP, the latter a timestamp
+# authority of this run) and verifies the signed executable, DLL and MSI.
+#   signing_test.sh BUILD_DIR PRODUCT_EXE MESSAGES_DLL CMAKE TOOLCHAIN_FILE
 set -uo pipefail
 build=$(cd "$1" && pwd)
 product=$(realpath "$2") messages=$(realpath "$3")
+cmake=$4 toolchain=$5
 here=$(cd "$(dirname "$0")" && pwd)
-sign=$here/../../packaging/sign
-build_msi=$here/../../packaging/build-msi
+source_dir=$(cd "$here/../.." && pwd)
+sign=$source_dir/packaging/sign
+build_msi=$source_dir/packaging/build-msi
 
 work=$build/release-signing
 rm -rf "$work"
@@ -67,6 +72,75 @@ cp "$product" wrong.exe
 check "a wrong password fails" bash -c "! '$sign' --pkcs12 signer.p12 --password-file wrong-password.txt wrong.exe"
 check "a failed signing leaves the file as it was" cmp wrong.exe "$product"
 check "no key, no signing" bash -c "! '$sign' --cert signer.pem wrong.exe"
+
+# --- an interrupted signing ---------------------------------------------------------------------
+# A stand-in for osslsigncode writes part of its output and waits; the signing is stopped there
+# and must leave neither the partly signed copy nor its scratch folder behind.
+mkdir -p interrupted stand-in
+cat >stand-in/osslsigncode <<'STANDIN'
+#!/bin/sh
+while [ "$#" -gt 0 ] && [ "$1" != -out ]; do shift; done
+printf 'part of a signed file' >"$2"
+echo $$ >"$(dirname "$0")/pid"
+exec sleep 60
+STANDIN
+chmod +x stand-in/osslsigncode
+cp "$product" interrupted/QuorlanWindowsUpdateService.exe
+PATH=$PWD/stand-in:$PATH "$sign" --cert signer.pem --key signer.key \
+  interrupted/QuorlanWindowsUpdateService.exe >>checks.log 2>&1 &
+signing=$!
+for _ in $(seq 100); do [[ -s stand-in/pid ]] && break; sleep 0.1; done
+kill -TERM "$signing"
+[[ -s stand-in/pid ]] && kill -TERM "$(cat stand-in/pid)"
+wait "$signing"
+check "an interrupted signing ends by its signal" test $? = 143
+check "an interrupted signing leaves no scratch folder" test -z "$(find interrupted -name '.signing.*')"
+check "an interrupted signing leaves the file as it was" cmp interrupted/QuorlanWindowsUpdateService.exe "$product"
+
+# --- the build's own signing --------------------------------------------------------------------
+# A timestamp authority of this run, certified by the throwaway authority.
+openssl req -newkey rsa:2048 -nodes -keyout tsa.key -out tsa.csr -subj "/CN=Throwaway Timestamps" 2>>openssl.log &&
+  printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=critical,timeStamping\n' >tsa.ext &&
+  openssl x509 -req -in tsa.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile tsa.ext \
+    -out tsa.pem 2>>openssl.log || { echo "FAILED: making the timestamp certificate"; exit 1; }
+echo 01 >tsa-serial
+cat >tsa.cnf <<CONFIG
+[tsa]
+default_tsa = throwaway
+[throwaway]
+serial = $PWD/tsa-serial
+crypto_device = builtin
+signer_digest = sha256
+default_policy = 1.2.3.4.1
+digests = sha256, sha384, sha512
+ess_cert_id_alg = sha256
+CONFIG
+tsa_pid=''
+trap '[[ -z $tsa_pid ]] || kill "$tsa_pid"' EXIT
+python3 "$here/timestamp_server.py" tsa-port tsa.cnf tsa.pem tsa.key 2>tsa.log &
+tsa_pid=$!
+for _ in $(seq 100); do [[ -s tsa-port ]] && break; sleep 0.1; done
+[[ -s tsa-port ]] || { echo "FAILED: the timestamp authority did not start"; cat tsa.log; exit 1; }
+
+# Only what signing touches is built, unoptimised, in a folder of its own: the executable, the
+# DLL and the MSI, with the debug information moved out before the signing as in the release.
+check "a build with the signing options configures" "$cmake" -S "$source_dir" -B signed-build -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=None -DQWUS_SEPARATE_DEBUG_INFO=ON \
+  -DQWUS_SIGN_PKCS12="$PWD/signer.p12" -DQWUS_SIGN_PASSWORD_FILE="$PWD/password.txt" \
+  -DQWUS_SIGN_TIMESTAMP="http://127.0.0.1:$(cat tsa-port)/"
+check "the build signs what it builds" "$cmake" --build signed-build --target msi
+timestamped() {  # timestamped FILE: signed by the test signer, countersigned by the authority
+  local report
+  report=$(osslsigncode verify -CAfile ca.pem -TSA-CAfile ca.pem -in "$1") &&
+    grep -qx 'Timestamp Server Signature verification: ok' <<<"$report"
+}
+for file in service/QuorlanWindowsUpdateService.exe eventlog/messages/QuorlanEventMessages.dll \
+    QuorlanWindowsUpdateService.msi; do
+  check "the build's $(basename "$file") verifies, with its timestamp" timestamped "signed-build/$file"
+done
+check "the build's MSI carries its signed executable" bash -c \
+  'mkdir -p signed-extracted && cd signed-extracted && msiextract ../signed-build/QuorlanWindowsUpdateService.msi >/dev/null &&
+   cmp "$(find . -name QuorlanWindowsUpdateService.exe)" ../signed-build/service/QuorlanWindowsUpdateService.exe'
 
 echo "$failures failed (logs in $work)"
 [[ $failures -eq 0 ]]

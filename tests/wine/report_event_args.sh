@@ -4,10 +4,21 @@
 # event's type, category 0, the event id, no user SID, one string, no raw data, and the string.
 # Wine prints the string as an error line for an error, a warning line for a warning, and a
 # trace line otherwise.
+# The expected lines are Wine 8.0's exact wording of its ReportEventW stub (Debian's wine
+# 8.0~repack-4, whose "wine --version" says "wine-8.0 (Debian 8.0~repack-4)"): under another Wine
+# the test stops with a message instead of comparing them.
 #   report_event_args.sh WINE_RUN REPORT_EVENTS_EXE
 set -uo pipefail
 wine_run=$1
 program=$2
+
+written_for=wine-8.0
+wine_version=$("$wine_run" --version 2>/dev/null | head -n 1)
+if [[ ${wine_version%% *} != "$written_for" ]]; then
+  echo "This test matches the debug output of $written_for, but this Wine says '$wine_version':"
+  echo "check its ReportEventW lines (WINEDEBUG=+eventlog) and update the expected lines here."
+  exit 1
+fi
 
 output=$(WINEDEBUG=+eventlog "$wine_run" "$program" 2>&1 >/dev/null) || { echo "$program failed"; exit 1; }
 # The thread id, the source handle and the strings' address vary; both must be non-null.

@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <umockdev.h>
 #include <unistd.h>
@@ -191,23 +192,45 @@ void onChildExit(GPid pid, gint waitStatus, gpointer data) {
   g_main_loop_quit(result->loop);
 }
 
-// Runs in the child before exec: root loses the right to override file permissions, so that a
-// device node without permissions refuses the program as it refuses a user without the rights.
+// Runs in the child before exec: the program loses the capabilities that override file
+// permissions, so that a device node without permissions refuses it as it refuses a user without
+// the rights. They go from every set: a capability left in the inheritable or ambient set, or in
+// the bounding set of a program run as root, is back in force after the exec.
 void dropPermissionOverride(gpointer) {
-  if (geteuid() == 0) {
-    if (prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0 ||
-        prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) != 0) {
+  constexpr int kOverrides[] = {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH};
+  for (const int capability : kOverrides) {
+    // EINVAL: a kernel without ambient capabilities. EPERM: no CAP_SETPCAP to shrink the bounding
+    // set, which only matters for root and is checked below.
+    if (prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_LOWER, capability, 0, 0) != 0 && errno != EINVAL) {
       _exit(126);
     }
+    if (prctl(PR_CAPBSET_DROP, capability, 0, 0, 0) != 0 && errno != EPERM) _exit(126);
+  }
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct sets[_LINUX_CAPABILITY_U32S_3] = {};
+  if (syscall(SYS_capget, &header, sets) != 0) _exit(126);
+  for (const int capability : kOverrides) {
+    __user_cap_data_struct& set = sets[CAP_TO_INDEX(capability)];
+    const auto mask = static_cast<__u32>(CAP_TO_MASK(capability));
+    set.effective &= ~mask;
+    set.permitted &= ~mask;
+    set.inheritable &= ~mask;
+  }
+  if (syscall(SYS_capset, &header, sets) != 0) _exit(126);
+  const bool root = getuid() == 0 || geteuid() == 0;
+  for (const int capability : kOverrides) {
+    if (root && prctl(PR_CAPBSET_READ, capability, 0, 0, 0) != 0) _exit(126);
   }
 }
 
 }  // namespace
 
 struct UsbTestbed::Impl {
-  GObjectRef<UMockdevTestbed> testbed{umockdev_testbed_new()};
+  // Destroyed in reverse order: the testbed, which answers through the handlers, goes first, and
+  // the ports, which the handlers' signals point into, go last.
   std::vector<std::unique_ptr<DevicePort>> ports;
   std::vector<GObjectRef<UMockdevIoctlBase>> handlers;
+  GObjectRef<UMockdevTestbed> testbed{umockdev_testbed_new()};
   bool anyDenied = false;
 };
 
@@ -252,7 +275,10 @@ bool UsbTestbed::add(const BusDevice& device, std::string& error) {
     gchar* root = umockdev_testbed_get_root_dir(testbed);
     const std::string file = std::string(root) + node;
     g_free(root);
-    chmod(file.c_str(), 0);
+    if (chmod(file.c_str(), 0) != 0) {
+      error = "cannot take the permissions of " + node + ": " + g_strerror(errno);
+      return false;
+    }
     impl_->anyDenied = true;
     return true;
   }
