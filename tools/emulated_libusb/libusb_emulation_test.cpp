@@ -16,6 +16,18 @@
 namespace qwus::usbdevice {
 namespace {
 
+void setVariable(const char* name, const std::string& value) {
+#ifdef _WIN32
+  _putenv_s(name, value.c_str());  // an empty value removes it
+#else
+  if (value.empty()) {
+    unsetenv(name);
+  } else {
+    setenv(name, value.c_str(), 1);
+  }
+#endif
+}
+
 class LibusbEmulation : public ::testing::Test {
  protected:
   // Writes `state` as the state file libusb_init reads next.
@@ -141,8 +153,14 @@ TEST_F(LibusbEmulation, UnopenableDeviceIsListedButNotOpened) {
 // file, and only once.
 TEST_F(LibusbEmulation, RunEndedByExitStillWritesTheState) {
   useState({});
+  // On Windows the dying run is a new process that runs this test from its start, with a fixture
+  // of its own: it inherits the file's name from this process.
+  constexpr char kVariable[] = "QWUS_EMULATION_TEST_STATE";
+  const bool dyingRun = std::getenv(kVariable) != nullptr;
+  if (!dyingRun) setVariable(kVariable, file.string());
   EXPECT_EXIT(
       {
+        setStateFile(std::getenv(kVariable));
         const auto devices = begin();
         libusb_device_handle* handle = nullptr;
         if (libusb_open(devices[0], &handle) != 0) std::_Exit(1);
@@ -151,6 +169,7 @@ TEST_F(LibusbEmulation, RunEndedByExitStillWritesTheState) {
         std::exit(74);
       },
       ::testing::ExitedWithCode(74), "");
+  setVariable(kVariable, "");
   EXPECT_EQ(stateAfter().mode, "dfu");
 }
 
