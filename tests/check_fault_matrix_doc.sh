@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Keeps the fault matrix in docs/reliability.md true: every test a row names exists, and every row
-# of tests/reliability/fault_matrix_test.cpp is named in the document.
+# Keeps the fault matrix in docs/reliability.md true: every test a row names exists (a GoogleTest
+# test, or a Wine scenario e2e_NAME that tests/CMakeLists.txt registers and service_e2e.sh runs),
+# and every row of tests/reliability/fault_matrix_test.cpp is named in the document.
 #   check_fault_matrix_doc.sh SOURCE_DIR RESULTS_DIR
 # Writes RESULTS_DIR/fault_matrix_doc.xml (JUnit) and exits non-zero on a mismatch.
 set -uo pipefail
@@ -18,9 +19,16 @@ for test in $named; do
     grep -qx "${test##*/}" <<<"$rows" || problems+=("no matrix row ${test##*/}")
   else
     suite=${test%%.*} name=${test#*.}
-    grep -rqE "TEST(_F)?\($suite, $name\)" "$source_dir/tests" "$source_dir/service" "$source_dir/upgrade" \
+    grep -rqE "TEST(_F|_P)?\($suite, $name\)" "$source_dir/tests" "$source_dir/service" "$source_dir/upgrade" \
       "$source_dir/eventlog" "$source_dir/platform" || problems+=("no test $test")
   fi
+done
+scenarios=$(sed -n '/^## Fault matrix/,$p' "$doc" | grep -oE '`e2e_[a-z-]+`' | tr -d '`')
+registered=$(sed -n '/foreach(scenario/,/)$/p' "$source_dir/tests/CMakeLists.txt")
+for test in $scenarios; do
+  scenario=${test#e2e_}
+  grep -qE "(^|[ (])$scenario( |\)|$)" <<<"$registered" || problems+=("no scenario $test in tests/CMakeLists.txt")
+  grep -qE "^  $scenario\) " "$source_dir/tests/e2e/service_e2e.sh" || problems+=("no scenario $test in service_e2e.sh")
 done
 for row in $rows; do
   grep -q "IsReportedAndLeavesNothingBehind/$row\`" "$doc" || problems+=("row $row not in the document")

@@ -1,6 +1,7 @@
 // Benchmarks of the engine (Google Benchmark, bench preset): the listing parser in its two roles
-// over outputs of 1 KB to 10 MB, one formatted report, and a whole two-arrival upgrade against the
-// device simulator set beside the bare cost of starting the simulator and reading its output.
+// over outputs of 1 KB to 10 MB, one formatted report, and a whole two-arrival upgrade with the real
+// dfu-util and the emulated device set beside the bare cost of starting the tool and reading its
+// output.
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -9,11 +10,13 @@
 
 #include "eventlog/event_source.h"
 #include "platform/ansi_text.h"
+#include "tests/fakes/firmware_package.h"
 #include "tests/fakes/recording_event_log.h"
 #include "tests/fakes/recording_trace_output.h"
-#include "tests/fakes/simulated_device.h"
+#include "tests/fakes/stand_in_tool.h"
 #include "tests/fakes/virtual_clock.h"
 #include "tests/fakes/null_platform.h"
+#include "tests/real_device/emulated_tool.h"
 #include "upgrade/orvale_upgrade_process.h"
 
 namespace {
@@ -92,16 +95,14 @@ void BM_FormatAndReport(benchmark::State& state) {
 }
 BENCHMARK(BM_FormatAndReport);
 
-// The simulator as dfu-util.exe in a folder of its own, first on the search path, with a package
-// of version 0102 beside it.
-struct SimulatorFolder {
-  SimulatorFolder() : path(folder.path()) {
-    const char suffix[16] = {0x02, 0x01, 0x51, static_cast<char>(0x83), static_cast<char>(0xE2),
-                             static_cast<char>(0xC4), 0x1A, 0x01, 'U', 'F', 'D', 16, 0, 0, 0, 0};
+// The real tool with the emulated device, in runtime mode at 0100, as dfu-util.exe in a folder of
+// its own, first on the search path, with a package of version 0102 beside it.
+struct ToolFolder {
+  ToolFolder() : path(folder.path()) {
     std::ofstream(folder.path() / "orvale-0102.dfu", std::ios::binary)
-        << "image" << std::string(suffix, sizeof suffix);
+        << testing::firmwarePackage(0x0102, testing::firmwareImage(0x0102, 1024));
   }
-  void reset() { testing::installSimulator(folder.path()); }
+  void reset() { testing::installEmulatedTool(folder.path(), {}); }
   Text directory() const { return testing::pathText(folder.path()) + u"/"; }
 
   testing::TemporaryDirectory folder;
@@ -110,17 +111,17 @@ struct SimulatorFolder {
 
 // Two arrivals of one device, runtime at 0100: list and detach, then list and download.
 void BM_UpgradeRunEngine(benchmark::State& state) {
-  SimulatorFolder simulator;
+  ToolFolder tool;
   testing::NullEventLog log;
   EventSource events(log, kEngineSourceName, kEngineFirstEventId);
   registerEventSource(events);
   testing::VirtualClock clock;
   NullTrace trace;
   const UpgradeEnvironment env{events, systemFileSystem(), systemProcessLauncher(), clock, trace,
-                               simulator.directory()};
+                               tool.directory()};
   for (auto _ : state) {
     state.PauseTiming();
-    simulator.reset();
+    tool.reset();
     state.ResumeTiming();
     for (int arrival = 0; arrival < 2; ++arrival) {
       OrvaleUpgradeProcess engine(env);
@@ -136,8 +137,8 @@ BENCHMARK(BM_UpgradeRunEngine)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The same four tool runs, started and read to the end with nothing else done.
 void BM_UpgradeRunToolOnly(benchmark::State& state) {
-  SimulatorFolder simulator;
-  const Text package = u"\"" + simulator.directory() + u"orvale-0102.dfu\"";
+  ToolFolder tool;
+  const Text package = u"\"" + tool.directory() + u"orvale-0102.dfu\"";
   const Text commands[] = {u"dfu-util.exe -l",
                            u"dfu-util.exe -d c4e2:8351,c4e2:8352 -S A7X2249 -c 1 -e",
                            u"dfu-util.exe -l",
@@ -146,7 +147,7 @@ void BM_UpgradeRunToolOnly(benchmark::State& state) {
   char buffer[4096];
   for (auto _ : state) {
     state.PauseTiming();
-    simulator.reset();
+    tool.reset();
     state.ResumeTiming();
     for (const Text& command : commands) {
       Text line = command;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The MSI's life cycle under Wine's installer, in a private Wine prefix removed afterwards with its
-# wineserver. Builds version 1.0.0 (carrying the device simulator as another build of dfu-util.exe,
+# wineserver. Builds version 1.0.0 (carrying the stand-in tool as another build of dfu-util.exe,
 # and package 0102) and 1.0.1 (carrying, as the build's own MSI does, the dfu-util.exe built from
 # Debian's sources with its licences and source note, and package 0103), then: checks that the
 # build's own MSI carries that tool; installs 1.0.0 silently and checks files, version resources,
@@ -25,7 +25,7 @@ sources_key='HKLM\System\CurrentControlSet\Services\EventLog\Application'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 product_exe=$build/service/QuorlanWindowsUpdateService.exe
 messages_dll=$build/eventlog/messages/QuorlanEventMessages.dll
-simulator=$build/tools/dfu_simulator/bin/dfu-util.exe
+stand_in=$build/tools/stand_in_tool/bin/dfu-util.exe
 tool_dir=$build/dfu-util  # the tool built from Debian's sources, with what goes beside it
 notices=(dfu-util-COPYING.txt libusb-COPYING.txt dfu-util-sources.txt)
 probe=$build/tests/resource_probe.exe
@@ -121,7 +121,7 @@ for package in 0102 0103; do
   dfu-suffix -a "$work/orvale-$package.dfu" -v c4e2 -p 8351 -d "0x$package" >/dev/null
 done
 check "1.0.0 builds" "$source_dir/packaging/build-msi" "$work/service-1.0.0.msi" "$product_exe" \
-  --version 1.0.0 --messages "$messages_dll" --tool "$simulator" --package "$work/orvale-0102.dfu"
+  --version 1.0.0 --messages "$messages_dll" --tool "$stand_in" --package "$work/orvale-0102.dfu"
 notice_args=()
 for file in "${notices[@]}"; do notice_args+=(--tool-notice "$tool_dir/$file"); done
 check "1.0.1 builds" "$source_dir/packaging/build-msi" "$work/service-1.0.1.msi" "$product_exe" \
@@ -148,7 +148,7 @@ wineserver -p </dev/null >/dev/null 2>&1
 check "1.0.0: silent install exits 0" test "$(msiexec install-1.0.0 /i "$work/service-1.0.0.msi")" = 0
 check "1.0.0: service installed" cmp -s "$product_exe" "$install_dir/QuorlanWindowsUpdateService.exe"
 check "1.0.0: message DLL installed" cmp -s "$messages_dll" "$install_dir/QuorlanEventMessages.dll"
-check "1.0.0: dfu-util.exe installed" cmp -s "$simulator" "$install_dir/dfu-util.exe"
+check "1.0.0: dfu-util.exe installed" cmp -s "$stand_in" "$install_dir/dfu-util.exe"
 check "1.0.0: firmware package installed" cmp -s "$work/orvale-0102.dfu" "$install_dir/orvale-0102.dfu"
 check_file_versions 1.0.0
 check_registration 1.0.0

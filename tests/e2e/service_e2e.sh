@@ -2,9 +2,12 @@
 # End-to-end tests of the service under Wine's service control manager. Each scenario runs in a
 # private Wine prefix of its own, which is removed afterwards with its wineserver.
 #   service_e2e.sh BUILD_DIR SCENARIO
-# Scenarios: product (install, start, stop, uninstall of the real product), upgrade, up-to-date,
-# absent, no-package, not-orvale, hundred-arrivals (the test host with the device simulator as dfu-util.exe),
-# real-tool-no-device (the test host with the dfu-util.exe built from Debian's sources).
+# Scenarios: product (install, start, stop, uninstall of the real product); with the test host and
+# the real dfu-util's Windows build over the emulated Orvale device (tools/emulated_libusb) as
+# dfu-util.exe: upgrade, dfu, up-to-date, absent, no-package, not-orvale, hundred-arrivals, and one
+# per misbehaviour of the device: stays-away, detach-on-reset, download-error, unopenable,
+# other-device, other-serial, alternates, hostile-serial, serial-with-quotes; and real-tool-no-device
+# (the dfu-util.exe built from Debian's sources, which the MSI carries, with no device).
 # Writes a JUnit report BUILD_DIR/test-results/e2e_SCENARIO.xml and exits non-zero on failure.
 set -uo pipefail
 . "$(dirname "$0")/../../scripts/lib/wine_address_space.sh" && without_address_randomisation "$0" "$@"
@@ -16,12 +19,13 @@ here=$(cd "$(dirname "$0")" && pwd)
 product=$build/service/QuorlanWindowsUpdateService.exe
 test_host=$build/tools/QuorlanWindowsUpdateServiceTestHost.exe
 svcctl=$build/tools/svcctl.exe
-simulator=$build/tools/dfu_simulator/bin/dfu-util.exe
-real_tool=$build/dfu-util/dfu-util.exe
-tool=$simulator  # what the test host's scenarios install as dfu-util.exe
+real_tool=$build/dfu-util/dfu-util.exe  # the tool that ships, built from Debian's sources
+# What the test host's scenarios install as dfu-util.exe: the real tool over the emulated device.
+tool=$build/tools/emulated_libusb/bin/dfu-util.exe
 service=QuorlanWindowsUpdateService
 service_key='HKLM\System\CurrentControlSet\Services\QuorlanWindowsUpdateService'
 orvale_path='\\?\USB#VID_C4E2&PID_8351#A7X2249#{5e1c7a93-2b64-4d0f-9a83-c61e27b4d850}'
+orvale_dfu_path='\\?\USB#VID_C4E2&PID_8352#A7X2249#{5e1c7a93-2b64-4d0f-9a83-c61e27b4d850}'
 
 work=$build/e2e/$scenario
 rm -rf "$work"
@@ -36,9 +40,14 @@ install_dir_win='C:\Program Files\Quorlan\orvale\Services'
 services_log=$work/services.log
 
 source "$here/checks.sh"
+source "$here/expected_events.sh"
+expected_events=$work/expected-events.tsv
 
+finished=0
 cleanup() {
-  cp "$install_dir/events.tsv" "$install_dir/dfu-util.log" "$install_dir/dfu-util.state" "$work/" 2>/dev/null
+  # A scenario that stopped half-way (an unset variable, a failed command) has failed.
+  ((finished)) || fail "the scenario ended before its last check"
+  cp "$install_dir/events.tsv" "$install_dir"/dfu-util.state* "$work/" 2>/dev/null
   wineserver -k 2>/dev/null
   wineserver -w 2>/dev/null
   rm -rf "$WINEPREFIX"
@@ -180,45 +189,55 @@ scenario_product() {
     "2 1 start service control dispatcher failed, GetLastErrorCode: 1063"
 }
 
-# --- the test host with the simulator ---------------------------------------------------------
+# --- the test host with the real tool over the emulated device --------------------------------
 
 events_tsv=$install_dir/events.tsv
 
-# write_state MODE VERSION PRESENT: the simulated device's state.
-write_state() {
-  printf 'mode=%s\nversion=%s\ndfu_version=%s\npresent=%s\n' "$1" "$2" "$2" "$3" \
-    >"$install_dir/dfu-util.state"
+# make_package VERSION: orvale-VERSION.dfu in the install folder, made by dfu-suffix from an image
+# of 1024 bytes that carries VERSION in its first two bytes, as the device expects.
+make_package() {
+  local version=$1
+  printf "\\x${version:2:2}\\x${version:0:2}" >"$work/firmware.dfu"
+  head -c 1022 /dev/zero | tr '\0' 'f' >>"$work/firmware.dfu"
+  dfu-suffix -a "$work/firmware.dfu" -v c4e2 -p 8351 -d "0x$version" >/dev/null
+  cp "$work/firmware.dfu" "$install_dir/orvale-$version.dfu"
 }
 
-# True once the detach's output has been read $1 times.
-detaches_reach() {
-  test "$(grep -c $'\thandlePipeInfo updev.mode 0 strOutput=' "$events_tsv" 2>/dev/null)" -ge "$1"
-}
+# write_state KEY=VALUE...: the emulated device's state (orvale-usb-device's keys), which the tool
+# reads when it starts and writes back when it ends.
+write_state() { printf '%s\n' "$@" >"$install_dir/dfu-util.state"; }
+state_of() { sed -n "s/^$1=//p" "$install_dir/dfu-util.state"; }
+# Read anew at each poll: the tool writes the state back only when it ends.
+state_is() { test "$(state_of "$1")" = "$2"; }
 
-# setup_test_host MODE VERSION PRESENT [PACKAGE_VERSION]: installs the test host, the simulator in
-# the given state and, unless PACKAGE_VERSION is "none", a package made by dfu-suffix.
+# setup_test_host PACKAGE_VERSION KEY=VALUE...: installs the test host, the tool with its device in
+# the given state and, unless PACKAGE_VERSION is "none", a package made by dfu-suffix; then the
+# test host's install and start, as expected events too.
 setup_test_host() {
-  local mode=$1 version=$2 present=$3 package=${4:-0102}
+  local package=$1
+  shift
   cp "$test_host" "$svcctl" "$install_dir/"
   cp "$tool" "$install_dir/dfu-util.exe"
-  write_state "$mode" "$version" "$present"
-  if [[ $package != none ]]; then
-    head -c 1024 /dev/urandom >"$work/firmware.dfu"
-    dfu-suffix -a "$work/firmware.dfu" -v c4e2 -p 8351 -d "0x$package" >/dev/null
-    cp "$work/firmware.dfu" "$install_dir/orvale-$package.dfu"
-  fi
+  write_state "$@"
+  [[ $package == none ]] || make_package "$package"
   echo 1000 >"$install_dir/time-divisor.txt"
-  printf '%s\n' "$orvale_path" >"$install_dir/arrival.txt"
+  arrival_path "$orvale_path"
   local exe="$install_dir_win\\QuorlanWindowsUpdateServiceTestHost.exe"
   check "test host installs" test "$(run_exe install "$exe" install)" = 0
   check "test host starts" net_start
+  : >"$expected_events"
+  expect_install
+  expect_start
 }
 
+arrival_path() { printf '%s\n' "$1" >"$install_dir/arrival.txt"; }
 arrive() { wine "$install_dir_win\\svcctl.exe" "$service" 128 </dev/null >>"$work/svcctl.out" 2>&1; }
 tsv_has() { grep -qF -- "$1" "$events_tsv" 2>/dev/null; }
-state_of() { tr -d '\r' <"$install_dir/dfu-util.state" | sed -n "s/^$1=//p"; }
-# Read anew at each poll: the simulator writes the state only once the detach has run.
-state_is() { test "$(state_of "$1")" = "$2"; }
+tsv_count() { grep -cF -- "$1" "$events_tsv" 2>/dev/null; }
+
+# True once $1 detach runs have ended: each ends, as its listing did, with "analyseBuffer
+# updev.mode 0". Waiting for a run's last event keeps the next arrival's events after it.
+detach_runs_end() { test "$(tsv_count $'\tanalyseBuffer updev.mode 0')" -ge $((2 * $1)); }
 
 # Within each process, every source's event ids rise by one from its first (1 for the service's
 # source, 21 for the engine's), with no gap; a new process starts again from the first.
@@ -233,167 +252,359 @@ ids_without_gaps() {
     END { exit bad }' "$events_tsv"
 }
 
-expect_handled_and_removed() {
-  check "handled" wait_for 60 tsv_has $'arrival device handled completely.'
-  check "registration deleted" wait_for 30 not_registered
-  check "stopped and deleted messages" tsv_has $'\tservice delete success.'
+# The main thread's "run service success" comes once, after the service's last "unregister device
+# notification." (the worker's last two events may come before or after it).
+run_success_after_stop() {
+  awk -F'\t' '
+    $4 == "unregister device notification." { unregistered = NR }
+    $4 == "run service success" { count++; at = NR }
+    END { exit !(count == 1 && at > unregistered && unregistered > 0) }' "$events_tsv"
+}
+
+# Every event of both sources, in order, is exactly what the scenario expects (event ids aside,
+# checked by ids_without_gaps; "run service success" aside, checked by run_success_after_stop).
+check_all_events() {
+  check "the service process ended" wait_for 30 tsv_has $'\trun service success'
+  cut -f1,3- "$events_tsv" | grep -v $'^QuorlanWindowsUpdateService\t0\trun service success$' \
+    >"$work/actual-events.tsv"
+  if cmp -s "$expected_events" "$work/actual-events.tsv"; then
+    pass "every event of both sources, in order"
+  else
+    fail "every event of both sources, in order (diff of expected and actual):"
+    diff "$expected_events" "$work/actual-events.tsv" | head -n 60 | sed 's/^/    /'
+  fi
+  check "run service success once, after the stop" run_success_after_stop
   check "event ids without gaps" ids_without_gaps
 }
 
-scenario_upgrade() {
-  setup_test_host runtime 0100 1
+expect_handled_and_removed() {
+  check "handled" wait_for 60 tsv_has $'arrival device handled completely.'
+  check "registration deleted" wait_for 30 not_registered
+  expect_handled
+  check_all_events
+}
+
+# The device ends in MODE at VERSION.
+expect_device() {
+  check "device in $1 mode" test "$(state_of mode)" = "$1"
+  check "device runs $2" test "$(state_of version)" = "$2"
+}
+
+# Arrival of a runtime device at 0100, detached; returns once the detach run has ended.
+arrive_and_detach() {  # arrive_and_detach [SERIAL_ARGUMENT SERIAL]
   check "arrival accepted" arrive
-  check "detach run" wait_for 60 tsv_has $'cmdline is dfu-util.exe -d c4e2:8351,c4e2:8352 -S A7X2249 -c 1 -e'
-  check "device in DFU mode" wait_for 30 state_is mode dfu
-  check "detach output read" wait_for 30 tsv_has $'handlePipeInfo updev.mode 0 strOutput='
+  check "detach run ended" wait_for 60 detach_runs_end 1
+  expect_arrival
+  expect_package_choice
+  expect_listing "$(runtime_line 0100 "${2:-A7X2249}")" 0 0100 "${2:-A7X2249}"
+  expect_detach "${1:-A7X2249}"
+  check "device in DFU mode after the detach" state_is mode dfu
   check "service still registered after the detach" registered
+}
+
+scenario_upgrade() {
+  setup_test_host 0102 mode=runtime version=0100
+  make_package 0101  # left from an earlier rollout: deleted at the first arrival
+  check "arrival accepted" arrive
+  check "detach run ended" wait_for 60 detach_runs_end 1
+  expect_arrival
+  expect_package_choice orvale-0101.dfu
+  expect_listing "$(runtime_line 0100)" 0 0100 A7X2249
+  expect_detach
+  check "device in DFU mode" state_is mode dfu
+  check "service still registered after the detach" registered
+  arrival_path "$orvale_dfu_path"
   check "second arrival accepted" arrive
-  check "download run" wait_for 60 tsv_has "-S A7X2249 -D \"C:\\\\Program Files\\\\Quorlan\\\\orvale\\\\Services\\\\orvale-0102.dfu\""
+  expect_arrival
+  expect_package_choice
+  expect_listing "$(dfu_line 0100)" 1 0100 A7X2249
+  expect_download
   expect_handled_and_removed
-  check "device runs 0102" test "$(state_of version)" = 0102
-  check "device back in runtime mode" test "$(state_of mode)" = runtime
-  check "package kept" test -f "$install_dir/orvale-0102.dfu"
+  expect_device runtime 0102
+  check "the device holds the package's image" cmp -s "$install_dir/dfu-util.state.firmware" <(head -c 1024 "$install_dir/orvale-0102.dfu")
+  check "older package deleted, newest kept" test ! -e "$install_dir/orvale-0101.dfu" -a -f "$install_dir/orvale-0102.dfu"
+}
+
+scenario_dfu() {
+  setup_test_host 0102 mode=dfu version=0100
+  arrival_path "$orvale_dfu_path"
+  check "arrival accepted" arrive
+  expect_arrival
+  expect_package_choice
+  expect_listing "$(dfu_line 0100)" 1 0100 A7X2249
+  expect_download
+  expect_handled_and_removed
+  expect_device runtime 0102
 }
 
 scenario_up_to_date() {
-  setup_test_host runtime 0102 1
+  setup_test_host 0102 mode=runtime version=0102
   check "arrival accepted" arrive
-  check "latest build" wait_for 60 tsv_has $'\treturn for latest build!'
+  expect_arrival
+  expect_package_choice
+  expect_listing "$(runtime_line 0102)" 0 0102 A7X2249
   expect_handled_and_removed
+  expect_device runtime 0102
 }
 
+# The device is off the bus for two runs: both listings of the arrival find nothing.
 scenario_absent() {
-  setup_test_host runtime 0100 0
+  setup_test_host 0102 absent_runs=2
   check "arrival accepted" arrive
-  check "listed twice" wait_for 60 tsv_has $'updev.mode is  2 retry is 0'
+  expect_arrival
+  expect_package_choice
+  expect_listing '' 2
+  expect_listed_again
+  expect_package_choice
+  expect_listing '' 2
   expect_handled_and_removed
-  check "two listings" test "$(grep -c -- '-l$' "$install_dir/dfu-util.log")" = 2
+  check "two tool runs" state_is absent_runs 0
 }
 
 scenario_no_package() {
-  setup_test_host runtime 0100 1 none
+  setup_test_host none mode=runtime version=0100
+  cp "$install_dir/dfu-util.state" "$work/state-before"
   check "arrival accepted" arrive
   check "listing step failed" wait_for 60 tsv_has $'\t2\tOrvaleUpgradeProcess.initDfuDevList failed!'
-  check "no tool run" test ! -e "$install_dir/dfu-util.log"
   check "service keeps running" registered
   wine net stop "$service" </dev/null >"$work/net-stop.out" 2>&1
   check "net stop" test $? = 0
+  expect_arrival
+  eng 4 "initUpgradeInfo packageList= ${install_dir_text}*.dfu"
+  eng 4 "initUpgradeInfo File not found ${install_dir_text}*.dfu!"
+  eng 4 "initUpgradeInfo Failed ${install_dir_text}!"
+  svc 2 'OrvaleUpgradeProcess.initDfuDevList failed!'
+  svc 4 'control code: SERVICE_CONTROL_STOP.'
+  svc 4 'enter onStop function.'
+  svc 4 'unregister device notification.'
+  svc 4 'service control stop success.'
+  check_all_events
+  check "no tool run: the device's state untouched" cmp -s "$work/state-before" "$install_dir/dfu-util.state"
 }
 
 scenario_not_orvale() {
-  setup_test_host runtime 0100 0
-  printf '%s\n' '\\?\USB#VID_046D&PID_C52B#6&1#{5e1c7a93-2b64-4d0f-9a83-c61e27b4d850}' >"$install_dir/arrival.txt"
+  setup_test_host 0102 absent_runs=2
+  arrival_path '\\?\USB#VID_046D&PID_C52B#6&1#{5e1c7a93-2b64-4d0f-9a83-c61e27b4d850}'
   check "arrival accepted" arrive
-  check "not an Orvale device, as an error" wait_for 60 tsv_has $'\t1\tarrival device is not Quorlan Orvale.'
-  check "worker started all the same" wait_for 60 tsv_has $'doCmd updev.mode 2 cmdline is dfu-util.exe -l'
+  expect_arrival not-orvale
+  expect_package_choice
+  expect_listing '' 2
+  expect_listed_again
+  expect_package_choice
+  expect_listing '' 2
   expect_handled_and_removed
-}
-
-# expect_tsv DESCRIPTION: events.tsv is exactly the lines given on standard input ("|" for each
-# tab), in order. Once the worker has published SERVICE_STOPPED ("unregister device
-# notification."), the main thread's last report, "run service success", races the worker's
-# "service stopped." and "service delete success.": from there on ids are not compared (that they
-# have no gap is ids_without_gaps' check), and "run service success" must come once, anywhere.
-expect_tsv() {
-  local settle='
-    racing && $4 == "run service success" { runs++; next }
-    { if (racing) $2 = "-"; print }
-    $4 == "unregister device notification." { racing = 1 }
-    END { if (runs != 1) print "\"run service success\" " runs + 0 " times after the stop" }'
-  tr '|' '\t' >"$work/expected.tsv"
-  if diff <(awk -F'\t' -v OFS='\t' "$settle" "$work/expected.tsv") \
-          <(awk -F'\t' -v OFS='\t' "$settle" "$events_tsv") >"$work/events.diff"; then
-    pass "$1"
-  else
-    fail "$1"
-    echo "  expected (<) and got (>), ids blanked once the service stopped:"
-    sed 's/^/    /' "$work/events.diff"
-  fi
 }
 
 # 100 arrivals in a row: 99 that find the device in runtime mode and detach it (the test puts it
 # back into runtime mode each time), then one that downloads into it. The service must accept
 # every arrival at once and number its events without a gap.
 scenario_hundred_arrivals() {
-  setup_test_host runtime 0100 1
-  local detached accepted=0
+  setup_test_host 0102 mode=runtime version=0100
+  local accepted=0 i
   for i in $(seq 1 99); do
-    write_state runtime 0100 1
+    write_state mode=runtime version=0100
     arrive && accepted=$((accepted + 1))
-    wait_for 30 detaches_reach "$i" || break
+    wait_for 30 detach_runs_end "$i" || break
+    expect_arrival
+    expect_package_choice
+    expect_listing "$(runtime_line 0100)" 0 0100 A7X2249
+    expect_detach
   done
   check "99 arrivals accepted" test "$accepted" = 99
-  detached=$(grep -c $'\tdoCmd updev.mode 0 cmdline is dfu-util.exe -d c4e2:8351,c4e2:8352 -S A7X2249 -c 1 -e' "$events_tsv")
-  check "99 detaches" test "$detached" = 99
   check "still registered and running" registered
-  write_state dfu 0100 1
+  write_state mode=dfu version=0100
   check "last arrival accepted" arrive
+  expect_arrival
+  expect_package_choice
+  expect_listing "$(dfu_line 0100)" 1 0100 A7X2249
+  expect_download
   expect_handled_and_removed
-  check "device runs 0102" test "$(state_of version)" = 0102
-  check "100 workers" test "$(grep -c $'\tarrival device is Quorlan Orvale.' "$events_tsv")" = 100
+  expect_device runtime 0102
 }
 
-# The dfu-util.exe built from Debian's sources as dfu-util.exe, and no device: an arrival, two
-# listings that find nothing, and the service's self-removal. Every event of both sources is
-# checked, with the tool's output as the command runner reports it: its CR LF line ends kept, and
-# cut with the rest of the report at 255 characters.
+# --- each misbehaviour of the device, through the product --------------------------------------
+
+# After the detach the device stays off the bus for five runs: the next arrival lists twice,
+# finds nothing, and the service removes itself. The device is left in DFU mode at its old version.
+scenario_stays_away() {
+  setup_test_host 0102 mode=runtime version=0100 absent_after_detach=5
+  arrive_and_detach
+  check "second arrival accepted" arrive
+  expect_arrival
+  expect_package_choice
+  expect_listing '' 2
+  expect_listed_again
+  expect_package_choice
+  expect_listing '' 2
+  expect_handled_and_removed
+  expect_device dfu 0100
+  check "away for three runs more" state_is absent_runs 3
+}
+
+# No bitWillDetach: the device leaves runtime mode only on a USB reset, which the tool sends after
+# the detach request; the second arrival finds it in DFU mode and downloads.
+scenario_detach_on_reset() {
+  setup_test_host 0102 mode=runtime version=0100 detach=reset
+  arrive_and_detach
+  arrival_path "$orvale_dfu_path"
+  check "second arrival accepted" arrive
+  expect_arrival
+  expect_package_choice
+  expect_listing "$(dfu_line 0100)" 1 0100 A7X2249
+  expect_download
+  expect_handled_and_removed
+  expect_device runtime 0102
+}
+
+# The device reports errWRITE during the download: the tool's report is only logged, the run counts
+# as handled, and the device keeps its old firmware in DFU mode.
+scenario_download_error() {
+  setup_test_host 0102 mode=dfu version=0100 download_error=1
+  arrival_path "$orvale_dfu_path"
+  check "arrival accepted" arrive
+  check "handled" wait_for 60 tsv_has $'arrival device handled completely.'
+  check "registration deleted" wait_for 30 not_registered
+  check "the failed block is reported" \
+    tsv_has $'strTmp= \\rDownload\\t[                         ]   0%            0 bytes failed!\\r'
+  check "the device's error is reported" \
+    tsv_has $'strTmp= DFU state(10) = dfuERROR, status(3) = Device is unable to write memory\\r'
+  expect_device dfu 0100
+  check "no image written" test ! -e "$install_dir/dfu-util.state.firmware"
+}
+
+# No WinUSB driver for the device: the tool finds it but cannot open it, in both listings; the
+# service removes itself and nothing is sent to the device.
+scenario_unopenable() {
+  setup_test_host 0102 mode=runtime version=0100 access=denied
+  check "arrival accepted" arrive
+  local line='Cannot open DFU device c4e2:8351 found on devnum 7 (LIBUSB_ERROR_NOT_SUPPORTED)' i
+  expect_arrival
+  for i in 1 2; do
+    expect_package_choice
+    eng 4 'doCmd updev.mode 2 cmdline is dfu-util.exe -l'
+    eng 4 "handlePipeInfo updev.mode 2 strOutput= $tool_heading$line"$'\r\n'
+    eng 4 "analyseBuffer strTmp= $line"$'\r'
+    eng 4 "initDev devData= $line"$'\r'
+    eng 4 'enter initDev 1'
+    eng 4 'analyseBuffer updev.mode 2'
+    ((i == 2)) || expect_listed_again
+  done
+  expect_handled_and_removed
+  expect_device runtime 0100
+}
+
+# An unrelated DFU device on the bus: the tool lists it too, after the Orvale device. Its line is
+# ignored in runtime mode and only reported in DFU mode; the two-arrival upgrade completes.
+scenario_other_device() {
+  setup_test_host 0102 mode=runtime version=0100 other_device=1
+  arrive_and_detach
+  arrival_path "$orvale_dfu_path"
+  check "second arrival accepted" arrive
+  expect_arrival
+  expect_package_choice
+  expect_listing "$(dfu_line 0100)" 1 0100 A7X2249 \
+    'Found DFU: [0483:df11] ver=2200, devnum=9, cfg=1, intf=0, path="1-2", alt=0, name="@Internal Flash", serial="OTHER0001"'
+  expect_download
+  expect_handled_and_removed
+  expect_device runtime 0102
+}
+
+# The device gives another serial number in DFU mode: the download names the DFU-mode one.
+scenario_other_serial() {
+  setup_test_host 0102 mode=runtime version=0100 dfu_serial=B0000
+  arrive_and_detach
+  arrival_path "$orvale_dfu_path"
+  check "second arrival accepted" arrive
+  expect_arrival
+  expect_package_choice
+  expect_listing "$(dfu_line 0100 B0000)" 1 0100 B0000
+  expect_download B0000
+  expect_handled_and_removed
+  expect_device runtime 0102
+}
+
+# Three alternate settings in DFU mode: the download names none, and the tool will not choose; the
+# run counts as handled and the device keeps its old version.
+scenario_alternates() {
+  setup_test_host 0102 mode=dfu version=0100 alt_settings=3
+  arrival_path "$orvale_dfu_path"
+  check "arrival accepted" arrive
+  check "handled" wait_for 60 tsv_has $'arrival device handled completely.'
+  check "registration deleted" wait_for 30 not_registered
+  check "the tool refuses" tsv_has $'strTmp= More than one DFU capable USB device found! Try `--list\' and specify the serial number or disconnect all but one device\\r'
+  expect_device dfu 0100
+}
+
+# A serial number of blanks, backslashes and an option, made to break out of its argument: quoted
+# into the commands, it reaches the tool (the Windows C runtime splits its command line) as one
+# argument, which finds the device by it; the upgrade completes and nothing else becomes an option.
+scenario_hostile_serial() {
+  local serial='A7 X\ 22 -U C:\x.bin\' quoted='"A7 X\ 22 -U C:\x.bin\\"'
+  setup_test_host 0102 mode=runtime version=0100 "serial=$serial"
+  arrive_and_detach "$quoted" "$serial"
+  arrival_path "$orvale_dfu_path"
+  check "second arrival accepted" arrive
+  expect_arrival
+  expect_package_choice
+  expect_listing "$(dfu_line 0100 "$serial")" 1 0100 "$serial"
+  expect_download "$quoted"
+  expect_handled_and_removed
+  expect_device runtime 0102
+  check "nothing uploaded" test ! -e "$WINEPREFIX/drive_c/x.bin"
+}
+
+# A serial number with quotes and a comma: the listing parser cuts it at the comma and drops the
+# quotes, so the detach names a serial that no device has. The tool detaches nothing, the device
+# stays as it is, and the service keeps waiting.
+scenario_serial_with_quotes() {
+  setup_test_host 0102 mode=runtime version=0100 'serial=A7 "X\" 22\,49 -U C:\x.bin\'
+  check "arrival accepted" arrive
+  check "detach run ended" wait_for 60 detach_runs_end 1
+  check "detach names the cut serial, quoted" \
+    tsv_has $'\tcmdline is dfu-util.exe -d c4e2:8351,c4e2:8352 -S "A7 X\\\\ 22\\\\\\\\" -c 1 -e'
+  check "the tool found no device to detach" test "$(tsv_count 'strTmp= Device ID')" = 0
+  check "service still registered" registered
+  expect_device runtime 0100
+  check "nothing uploaded" test ! -e "$WINEPREFIX/drive_c/x.bin"
+}
+
+# The dfu-util.exe that ships, built from Debian's sources, and no device: an arrival, two listings
+# that find nothing, and the service's self-removal, event for event as with the emulated tool's
+# absent device: the same heading, the same CR LF line ends.
 scenario_real_tool_no_device() {
   tool=$real_tool
-  setup_test_host runtime 0100 0
+  setup_test_host 0102 mode=runtime version=0100
   check "dfu-util.exe is the tool built from Debian's sources" cmp -s "$real_tool" "$install_dir/dfu-util.exe"
   check "arrival accepted" arrive
+  expect_arrival
+  expect_package_choice
+  expect_listing '' 2
+  expect_listed_again
+  expect_package_choice
+  expect_listing '' 2
   expect_handled_and_removed
-  check "the service's process ran to its end" wait_for 30 tsv_has $'\trun service success'
-  local listing='handlePipeInfo updev.mode 2 strOutput= dfu-util 0.11\r\n\r\nCopyright 2005-2009 Weston Schmidt, Harald Welte and OpenMoko Inc.\r\nCopyright 2010-2021 Tormod Volden and Stefan Schmidt\r\nThis program is Free Software and has ABSOLUTELY NO WARRANTY\r\nPlease report b'
-  local packages='initUpgradeInfo packageList= C:\\Program Files\\Quorlan\\orvale\\Services\\*.dfu'
-  local deleted="file delete   "$'\xef\xbc\x81'  # no file to delete: an empty name, then U+FF01
-  expect_tsv "every event of both sources, in order" <<EVENTS
-QuorlanWindowsUpdateService|1|2|service start install.
-QuorlanWindowsUpdateService|2|0|create service success.
-QuorlanWindowsUpdateService|3|0|service install success.
-QuorlanWindowsUpdateService|1|2|run talvex windows update normally.
-QuorlanWindowsUpdateService|2|4|enter service main function.
-QuorlanWindowsUpdateService|3|4|enter initialize service function.
-QuorlanWindowsUpdateService|4|4|register service control handler success.
-QuorlanWindowsUpdateService|5|4|enter registerStart function.
-QuorlanWindowsUpdateService|6|0|register device notification success.
-QuorlanWindowsUpdateService|7|0|initialize service success.
-QuorlanWindowsUpdateService|8|4|control code: SERVICE_CONTROL_DEVICEEVENT.
-QuorlanWindowsUpdateService|9|4|dwEventType: 32768
-QuorlanWindowsUpdateService|10|4|device event: device arrival, waiting for 5 seconds...
-QuorlanWindowsUpdateService|11|4|Guid = {5E1C7A93-2B64-4D0F-9A83-C61E27B4D850}
-QuorlanWindowsUpdateService|12|2|arrival device is Quorlan Orvale.
-OrvaleUpgradeProcess|21|4|$packages
-OrvaleUpgradeProcess|22|4|$deleted
-OrvaleUpgradeProcess|23|4|get targetVersion is 0102!
-OrvaleUpgradeProcess|24|4|doCmd updev.mode 2 cmdline is dfu-util.exe -l
-OrvaleUpgradeProcess|25|4|$listing
-OrvaleUpgradeProcess|26|4|analyseBuffer updev.mode 2
-OrvaleUpgradeProcess|27|4|updev.mode is  2 retry is 0
-OrvaleUpgradeProcess|28|4|$packages
-OrvaleUpgradeProcess|29|4|$deleted
-OrvaleUpgradeProcess|30|4|get targetVersion is 0102!
-OrvaleUpgradeProcess|31|4|doCmd updev.mode 2 cmdline is dfu-util.exe -l
-OrvaleUpgradeProcess|32|4|$listing
-OrvaleUpgradeProcess|33|4|analyseBuffer updev.mode 2
-QuorlanWindowsUpdateService|13|2|arrival device handled completely.
-QuorlanWindowsUpdateService|14|4|enter onStop function.
-QuorlanWindowsUpdateService|15|4|unregister device notification.
-QuorlanWindowsUpdateService|16|0|run service success
-QuorlanWindowsUpdateService|17|2|service stopped.
-QuorlanWindowsUpdateService|18|0|service delete success.
-EVENTS
 }
 
 start_prefix
 case $scenario in
   product) scenario_product ;;
   upgrade) scenario_upgrade ;;
+  dfu) scenario_dfu ;;
   up-to-date) scenario_up_to_date ;;
   absent) scenario_absent ;;
   no-package) scenario_no_package ;;
   not-orvale) scenario_not_orvale ;;
   hundred-arrivals) scenario_hundred_arrivals ;;
   real-tool-no-device) scenario_real_tool_no_device ;;
+  stays-away) scenario_stays_away ;;
+  detach-on-reset) scenario_detach_on_reset ;;
+  download-error) scenario_download_error ;;
+  unopenable) scenario_unopenable ;;
+  other-device) scenario_other_device ;;
+  other-serial) scenario_other_serial ;;
+  alternates) scenario_alternates ;;
+  hostile-serial) scenario_hostile_serial ;;
+  serial-with-quotes) scenario_serial_with_quotes ;;
   *) fail "unknown scenario $scenario" ;;
 esac
+finished=1

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "platform/process.h"
-#include "tests/fakes/simulated_device.h"
+#include "tests/fakes/stand_in_tool.h"
 
 namespace qwus::testing {
 
@@ -46,13 +46,6 @@ DeviceStateFile emulatedState(const std::filesystem::path& folder) {
   return unreadable;
 }
 
-std::string firmwareImage(std::uint16_t version, std::size_t size) {
-  std::string image = {static_cast<char>(version & 0xFF), static_cast<char>(version >> 8)};
-  while (image.size() < size) image += static_cast<char>('a' + image.size() % 26);
-  image.resize(size);
-  return image;
-}
-
 bool makeDfuSuffixPackage(const std::filesystem::path& file, std::uint16_t version,
                           std::size_t imageSize) {
   std::ofstream(file, std::ios::binary | std::ios::trunc) << firmwareImage(version, imageSize);
@@ -61,28 +54,6 @@ bool makeDfuSuffixPackage(const std::filesystem::path& file, std::uint16_t versi
   const std::string command =
       "dfu-suffix -a '" + file.string() + "' -v c4e2 -p 8352 -d 0x" + bcd + " >/dev/null 2>&1";
   return std::system(command.c_str()) == 0;
-}
-
-std::string runWithToolFrom(const std::filesystem::path& folder, Text commandLine) {
-  SearchPathPrefix path(folder);
-  ProcessLauncher& launcher = systemProcessLauncher();
-  auto pipe = launcher.createOutputPipe();
-  if (pipe == nullptr || !launcher.startProcess(commandLine, *pipe)) return "(not started)";
-  pipe->closeWriteEnd();
-  std::string out;
-  char buffer[4096];
-  std::size_t n = 0;
-  while (pipe->read(buffer, sizeof buffer, n)) out.append(buffer, n);
-  return out;
-}
-
-std::string deviceLines(const std::string& output) {
-  std::istringstream in(output);
-  std::string lines;
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("Found ", 0) == 0) lines += line + "\n";
-  }
-  return lines;
 }
 
 }  // namespace qwus::testing

@@ -1,6 +1,7 @@
-// Debian's dfu-util with the emulated Orvale device, for tests: installed as dfu-util.exe in a
-// folder (a script that runs it under orvale-usb-device), its device's state file, packages made
-// by dfu-suffix, and running a command line as the engine's launcher does.
+// The real dfu-util with the emulated Orvale device, for tests: installed as dfu-util.exe in a
+// folder (on Linux a script that runs Debian's dfu-util under orvale-usb-device, on Windows
+// dfu-util's Windows build over the libusb emulation), its device's state file, packages made by
+// dfu-suffix (Linux), and running a command line as the engine's launcher does.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +15,8 @@ namespace qwus::testing {
 
 using usbdevice::DeviceStateFile;
 
-// Writes `folder`/dfu-util.exe, which runs Debian's dfu-util with the device that
-// `folder`/device.state describes, and writes `state` there (a failed write fails the test).
+// Writes `folder`/dfu-util.exe, the real tool with the device that emulatedStateFile(folder)
+// describes, and writes `state` there (a failed write fails the test).
 void installEmulatedTool(const std::filesystem::path& folder, const DeviceStateFile& state);
 // The state file of the device installed in `folder`.
 std::filesystem::path emulatedStateFile(const std::filesystem::path& folder);
@@ -26,7 +27,7 @@ DeviceStateFile emulatedState(const std::filesystem::path& folder);
 // An image of `size` bytes that carries `version` in its first two bytes, little-endian.
 std::string firmwareImage(std::uint16_t version, std::size_t size = 23);
 // Writes `file` as firmwareImage(version, imageSize) with a suffix appended by Debian's dfu-suffix
-// for c4e2:8352 and `version`. false when dfu-suffix failed.
+// for c4e2:8352 and `version`. false when dfu-suffix failed. Linux only.
 bool makeDfuSuffixPackage(const std::filesystem::path& file, std::uint16_t version,
                           std::size_t imageSize = 23);
 

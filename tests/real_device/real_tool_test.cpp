@@ -14,7 +14,7 @@
 #include "platform/process.h"
 #include "tests/fakes/recording_event_log.h"
 #include "tests/fakes/recording_trace_output.h"
-#include "tests/fakes/simulated_device.h"
+#include "tests/fakes/stand_in_tool.h"
 #include "tests/fakes/virtual_clock.h"
 #include "tests/real_device/emulated_tool.h"
 #include "upgrade/orvale_upgrade_process.h"

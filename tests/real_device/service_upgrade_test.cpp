@@ -15,7 +15,7 @@
 #include "tests/fakes/manual_threads.h"
 #include "tests/fakes/recording_event_log.h"
 #include "tests/fakes/recording_trace_output.h"
-#include "tests/fakes/simulated_device.h"
+#include "tests/fakes/stand_in_tool.h"
 #include "tests/fakes/virtual_clock.h"
 #include "tests/real_device/emulated_tool.h"
 

@@ -45,6 +45,13 @@ std::string hexNoPad(unsigned value) {
   return text;
 }
 
+// An attribute value as umockdev's record format holds it: it unescapes backslashes (g_strcompress).
+std::string recordValue(const std::string& text) {
+  std::string escaped;
+  for (char c : text) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return escaped;
+}
+
 std::string devicePath(int devnum) {
   char path[64];
   (void)std::snprintf(path, sizeof path, "/dev/bus/usb/001/%03d", devnum);
@@ -259,8 +266,9 @@ bool UsbTestbed::add(const BusDevice& device, std::string& error) {
       "A: busnum=1\n" + "A: devnum=" + std::to_string(device.devnum) + "\n" +
       "A: dev=189:" + std::to_string(device.devnum - 1) + "\n" + "A: speed=480\n" +
       "A: bConfigurationValue=1\n" + "A: bNumConfigurations=1\n" +
-      "A: manufacturer=" + id.manufacturer + "\n" + "A: product=" + id.productName + "\n" +
-      "A: serial=" + id.serial + "\n" + "H: descriptors=" + hex + "\n";
+      "A: manufacturer=" + recordValue(id.manufacturer) + "\n" +
+      "A: product=" + recordValue(id.productName) + "\n" + "A: serial=" + recordValue(id.serial) +
+      "\n" + "H: descriptors=" + hex + "\n";
   GError* addError = nullptr;
   if (!umockdev_testbed_add_from_string(testbed, record.c_str(), &addError)) {
     error = std::string("umockdev refused the device: ") + addError->message;

@@ -1,10 +1,9 @@
-// Installing and inspecting the device simulator for tests.
-#include "tests/fakes/simulated_device.h"
+// Installing and inspecting the stand-in tool for tests.
+#include "tests/fakes/stand_in_tool.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -16,9 +15,9 @@
 namespace qwus::testing {
 namespace {
 
-// The simulator as this build made it. Under Wine the build's own paths are on drive Z:.
-std::filesystem::path builtSimulator() {
-  std::string path = QWUS_DFU_SIMULATOR;
+// The stand-in as this build made it. Under Wine the build's own paths are on drive Z:.
+std::filesystem::path builtStandIn() {
+  std::string path = QWUS_STAND_IN_TOOL;
 #ifdef _WIN32
   if (!path.empty() && path[0] == '/') {
     path = "Z:" + path;
@@ -32,39 +31,23 @@ std::filesystem::path builtSimulator() {
 
 }  // namespace
 
-void installSimulator(const std::filesystem::path& folder, const DeviceState& state) {
+void installStandIn(const std::filesystem::path& folder, const StandInBehaviour& behaviour) {
   std::filesystem::create_directories(folder);
-  std::filesystem::copy_file(builtSimulator(), folder / "dfu-util.exe",
+  std::filesystem::copy_file(builtStandIn(), folder / "dfu-util.exe",
                              std::filesystem::copy_options::overwrite_existing);
-  EXPECT_TRUE(simulator::saveState(simulator::stateFile(folder), state))
-      << "cannot write " << simulator::stateFile(folder);
+  std::ofstream behaviourFile(folder / "dfu-util.stand-in", std::ios::binary | std::ios::trunc);
+  behaviourFile << "output=" << behaviour.output << "\nhang_ms=" << behaviour.hangMs
+                << "\nslow_ms=" << behaviour.slowMs << "\nhuge_bytes=" << behaviour.hugeBytes << "\n";
+  EXPECT_TRUE(static_cast<bool>(behaviourFile.flush())) << "cannot write " << folder / "dfu-util.stand-in";
   std::error_code ignored;
-  std::filesystem::remove(simulator::logFile(folder), ignored);
+  std::filesystem::remove(folder / "dfu-util.arguments", ignored);
 }
 
-DeviceState simulatorState(const std::filesystem::path& folder) {
-  const auto file = simulator::stateFile(folder);
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  // The simulator and installSimulator write every key: a file that is not whole must not read as
-  // the defaults, which are the state most tests start from.
-  const DeviceState state = simulator::parseState(text.str());
-  if (in.is_open() && simulator::formatState(state) == text.str()) return state;
-  ADD_FAILURE() << "the simulator's state file " << file << " is missing or incomplete:\n"
-                << text.str();
-  DeviceState unreadable;
-  unreadable.mode = "(unreadable)";
-  unreadable.version = "(unreadable)";
-  unreadable.dfuVersion = "(unreadable)";
-  return unreadable;
-}
-
-std::vector<std::string> simulatorLog(const std::filesystem::path& folder) {
-  std::ifstream in(simulator::logFile(folder), std::ios::binary);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
+std::vector<std::string> standInArguments(const std::filesystem::path& folder) {
+  std::ifstream in(folder / "dfu-util.arguments", std::ios::binary);
+  std::vector<std::string> runs;
+  for (std::string line; std::getline(in, line);) runs.push_back(line);
+  return runs;
 }
 
 Text pathText(const std::filesystem::path& path) {

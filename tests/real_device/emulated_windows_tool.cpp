@@ -1,0 +1,56 @@
+// dfu-util's Windows build over the libusb emulation (tools/emulated_libusb), for the tests under
+// Wine: installed as dfu-util.exe with its device's state file, dfu-util.state, beside it.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/real_device/emulated_tool.h"
+
+namespace qwus::testing {
+namespace {
+
+// The tool as this build made it, on drive Z:, where Wine shows the build's own paths.
+std::filesystem::path builtTool() {
+  std::string path = std::string("Z:") + QWUS_EMULATED_DFU_UTIL;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
+}  // namespace
+
+void installEmulatedTool(const std::filesystem::path& folder, const DeviceStateFile& state) {
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file(builtTool(), folder / "dfu-util.exe",
+                             std::filesystem::copy_options::overwrite_existing);
+  EXPECT_TRUE(usbdevice::saveStateFile(emulatedStateFile(folder), state))
+      << "cannot write " << emulatedStateFile(folder);
+  std::error_code ignored;
+  std::filesystem::remove(usbdevice::firmwareFile(emulatedStateFile(folder)), ignored);
+}
+
+std::filesystem::path emulatedStateFile(const std::filesystem::path& folder) {
+  return folder / "dfu-util.state";
+}
+
+DeviceStateFile emulatedState(const std::filesystem::path& folder) {
+  const auto file = emulatedStateFile(folder);
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  // The emulation writes every key: a file it did not write whole must not read as the defaults,
+  // which are the state most tests start from.
+  const auto state = usbdevice::parseStateFile(text.str());
+  if (in.is_open() && state && usbdevice::formatStateFile(*state) == text.str()) return *state;
+  ADD_FAILURE() << "the device's state file " << file << " is missing or incomplete:\n"
+                << text.str();
+  DeviceStateFile unreadable;
+  unreadable.mode = "(unreadable)";
+  unreadable.version = "(unreadable)";
+  return unreadable;
+}
+
+}  // namespace qwus::testing
