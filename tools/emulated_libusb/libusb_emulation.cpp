@@ -5,6 +5,7 @@
 #include <libusb.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -176,8 +177,8 @@ int libusb_init(libusb_context** ctx) {
       e.devices.push_back(std::make_unique<libusb_device>(libusb_device{device.get()}));
     }
     if (!e.exitHookSet) {
-      e.exitHookSet = true;
-      std::atexit(qwus::usbdevice::finishRun);
+      e.exitHookSet = std::atexit(qwus::usbdevice::finishRun) == 0;
+      if (!e.exitHookSet) std::fprintf(stderr, "emulated libusb: no state is written at exit()\n");
     }
   }
   if (ctx != nullptr) *ctx = &e.context;
@@ -270,7 +271,10 @@ int libusb_get_port_numbers(libusb_device* dev, uint8_t* port_numbers, int port_
     auto end = name.find('.', at);
     if (end == std::string::npos) end = name.size();
     if (count == port_numbers_len) return LIBUSB_ERROR_OVERFLOW;
-    port_numbers[count++] = static_cast<uint8_t>(std::atoi(name.substr(at, end - at).c_str()));
+    unsigned port = 0;
+    const auto parsed = std::from_chars(name.data() + at, name.data() + end, port);
+    if (parsed.ec != std::errc() || parsed.ptr != name.data() + end) return LIBUSB_ERROR_NOT_FOUND;
+    port_numbers[count++] = static_cast<uint8_t>(port);
     at = end + 1;
   }
   return count;

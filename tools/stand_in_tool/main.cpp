@@ -54,9 +54,10 @@ Behaviour readBehaviour(const std::filesystem::path& file) {
     const std::string key = line.substr(0, equals);
     const std::string value = line.substr(equals + 1);
     if (key == "output") behaviour.output = value;
-    if (key == "hang_ms") behaviour.hangMs = std::clamp(std::atol(value.c_str()), 0L, kMaxHangMs);
-    if (key == "slow_ms") behaviour.slowMs = std::clamp(std::atol(value.c_str()), 0L, kMaxSlowMs);
-    if (key == "huge_bytes") behaviour.hugeBytes = std::atol(value.c_str());
+    const long number = std::strtol(value.c_str(), nullptr, 10);
+    if (key == "hang_ms") behaviour.hangMs = std::clamp(number, 0L, kMaxHangMs);
+    if (key == "slow_ms") behaviour.slowMs = std::clamp(number, 0L, kMaxSlowMs);
+    if (key == "huge_bytes") behaviour.hugeBytes = number;
   }
   return behaviour;
 }
@@ -121,6 +122,7 @@ int run(const std::vector<std::string>& args) {
 // The arguments as the C runtime split the wide command line, in UTF-8.
 int wmain(int argc, wchar_t** argv) {
   std::vector<std::string> args;
+  args.reserve(static_cast<std::size_t>(argc));
   for (int i = 0; i < argc; ++i) args.push_back(qwus::toUtf8(qwus::asText(argv[i])));
   return run(args);
 }
