@@ -46,7 +46,8 @@ class ProcessLauncherTest : public ::testing::Test {
   TemporaryDirectory temporary;
 
   // Installs the stand-in with `behaviour` into `subfolder` of the test's folder.
-  std::filesystem::path tool(const StandInBehaviour& behaviour, const std::string& subfolder = "tool") {
+  std::filesystem::path tool(const StandInBehaviour& behaviour,
+                             const std::string& subfolder = "tool") {
     const auto folder = temporary.path() / subfolder;
     installStandIn(folder, behaviour);
     return folder;
@@ -126,7 +127,9 @@ TEST_F(ProcessLauncherTest, SeveralMegabytesArriveWholeInReadsOfAtMostTheAskedSi
   bool inOrder = true;
   for (std::string line; std::getline(lines, line) && line.rfind("filler line ", 0) == 0; ++count) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    inOrder = inOrder && line == "filler line " + std::to_string(count) + " of the stand-in's huge output";
+    const std::string expected =
+        "filler line " + std::to_string(count) + " of the stand-in's huge output";
+    inOrder = inOrder && line == expected;
   }
   EXPECT_TRUE(inOrder);
   EXPECT_GT(count, 3000000u / 60);

@@ -9,7 +9,11 @@ install_dir_text='C:\Program Files\Quorlan\orvale\Services\'
 guid='{5E1C7A93-2B64-4D0F-9A83-C61E27B4D850}'
 
 # What the Windows build of dfu-util prints first, every run: its lines end in CR LF.
-tool_heading=$'dfu-util 0.11\r\n\r\nCopyright 2005-2009 Weston Schmidt, Harald Welte and OpenMoko Inc.\r\nCopyright 2010-2021 Tormod Volden and Stefan Schmidt\r\nThis program is Free Software and has ABSOLUTELY NO WARRANTY\r\nPlease report bugs to http://sourceforge.net/p/dfu-util/tickets/\r\n\r\n'
+tool_heading=$'dfu-util 0.11\r\n\r\n'
+tool_heading+=$'Copyright 2005-2009 Weston Schmidt, Harald Welte and OpenMoko Inc.\r\n'
+tool_heading+=$'Copyright 2010-2021 Tormod Volden and Stefan Schmidt\r\n'
+tool_heading+=$'This program is Free Software and has ABSOLUTELY NO WARRANTY\r\n'
+tool_heading+=$'Please report bugs to http://sourceforge.net/p/dfu-util/tickets/\r\n\r\n'
 
 ev() {  # ev SOURCE TYPE TEXT
   local text=${3:0:255}
@@ -114,7 +118,25 @@ expect_detach() {  # expect_detach [SERIAL_ARGUMENT]
 }
 
 # What the tool prints for a download of the 1024-byte image of package 0102.
-download_output="$tool_heading"$'Opening DFU capable USB device...\r\nDevice ID c4e2:8352\r\nDevice DFU version 0110\r\nClaiming USB DFU Interface...\r\nSetting Alternate Interface #0 ...\r\nDetermining device status...\r\nDFU state(2) = dfuIDLE, status(0) = No error condition is present\r\nDFU mode device DFU version 0110\r\nDevice returned transfer size 1024\r\nCopying data from PC to DFU device\r\n\rDownload\t[                         ]   0%            0 bytes\rDownload\t[============             ]  50%         1024 bytes\rDownload\t[=========================] 100%         1024 bytes\r\nDownload done.\r\nDFU state(7) = dfuMANIFEST, status(0) = No error condition is present\r\nDFU state(8) = dfuMANIFEST-WAIT-RESET, status(0) = No error condition is present\r\nResetting USB to switch back to runtime mode\r\nDone!\r\n'
+download_output=$tool_heading
+download_output+=$'Opening DFU capable USB device...\r\n'
+download_output+=$'Device ID c4e2:8352\r\n'
+download_output+=$'Device DFU version 0110\r\n'
+download_output+=$'Claiming USB DFU Interface...\r\n'
+download_output+=$'Setting Alternate Interface #0 ...\r\n'
+download_output+=$'Determining device status...\r\n'
+download_output+=$'DFU state(2) = dfuIDLE, status(0) = No error condition is present\r\n'
+download_output+=$'DFU mode device DFU version 0110\r\n'
+download_output+=$'Device returned transfer size 1024\r\n'
+download_output+=$'Copying data from PC to DFU device\r\n'
+download_output+=$'\rDownload\t[                         ]   0%            0 bytes'
+download_output+=$'\rDownload\t[============             ]  50%         1024 bytes'
+download_output+=$'\rDownload\t[=========================] 100%         1024 bytes\r\n'
+download_output+=$'Download done.\r\n'
+download_output+=$'DFU state(7) = dfuMANIFEST, status(0) = No error condition is present\r\n'
+download_output+=$'DFU state(8) = dfuMANIFEST-WAIT-RESET, status(0) = No error condition is present\r\n'
+download_output+=$'Resetting USB to switch back to runtime mode\r\n'
+download_output+=$'Done!\r\n'
 
 expect_download() {  # expect_download [SERIAL_ARGUMENT]
   local command="dfu-util.exe -d c4e2:8351,c4e2:8352 -S ${1:-A7X2249} -D \"${install_dir_text}orvale-0102.dfu\""

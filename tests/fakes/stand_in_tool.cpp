@@ -35,10 +35,11 @@ void installStandIn(const std::filesystem::path& folder, const StandInBehaviour&
   std::filesystem::create_directories(folder);
   std::filesystem::copy_file(builtStandIn(), folder / "dfu-util.exe",
                              std::filesystem::copy_options::overwrite_existing);
-  std::ofstream behaviourFile(folder / "dfu-util.stand-in", std::ios::binary | std::ios::trunc);
-  behaviourFile << "output=" << behaviour.output << "\nhang_ms=" << behaviour.hangMs
-                << "\nslow_ms=" << behaviour.slowMs << "\nhuge_bytes=" << behaviour.hugeBytes << "\n";
-  EXPECT_TRUE(static_cast<bool>(behaviourFile.flush())) << "cannot write " << folder / "dfu-util.stand-in";
+  const auto file = folder / "dfu-util.stand-in";
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << "output=" << behaviour.output << "\nhang_ms=" << behaviour.hangMs
+      << "\nslow_ms=" << behaviour.slowMs << "\nhuge_bytes=" << behaviour.hugeBytes << "\n";
+  EXPECT_TRUE(static_cast<bool>(out.flush())) << "cannot write " << file;
   std::error_code ignored;
   std::filesystem::remove(folder / "dfu-util.arguments", ignored);
 }

@@ -63,20 +63,24 @@ std::vector<std::string> heading() {
           ""};
 }
 
-std::vector<std::string> plus(std::vector<std::string> first, const std::vector<std::string>& more) {
+std::vector<std::string> plus(std::vector<std::string> first,
+                              const std::vector<std::string>& more) {
   first.insert(first.end(), more.begin(), more.end());
   return first;
 }
 
 std::string runtimeLine(const std::string& version, const std::string& serial = "A7X2249") {
   return "Found Runtime: [c4e2:8351] ver=" + version +
-         ", devnum=7, cfg=1, intf=0, path=\"1-1\", alt=0, name=\"Orvale\", serial=\"" + serial + "\"";
+         ", devnum=7, cfg=1, intf=0, path=\"1-1\", alt=0, name=\"Orvale\", serial=\"" + serial +
+         "\"";
 }
 
-std::string dfuLine(const std::string& version, int alt = 0, const std::string& serial = "A7X2249") {
+std::string dfuLine(const std::string& version, int alt = 0,
+                    const std::string& serial = "A7X2249") {
   const char* names[] = {"Orvale Firmware", "Orvale Settings", "Orvale Bootloader"};
-  return "Found DFU: [c4e2:8352] ver=" + version + ", devnum=8, cfg=1, intf=0, path=\"1-1\", alt=" +
-         std::to_string(alt) + ", name=\"" + names[alt] + "\", serial=\"" + serial + "\"";
+  return "Found DFU: [c4e2:8352] ver=" + version +
+         ", devnum=8, cfg=1, intf=0, path=\"1-1\", alt=" + std::to_string(alt) + ", name=\"" +
+         names[alt] + "\", serial=\"" + serial + "\"";
 }
 
 const std::string kOtherLine =
@@ -160,33 +164,106 @@ std::vector<Case> cases() {
                                  "Cannot open DFU device c4e2:8351 found on devnum 7 (" +
                                  kPrinting.cannotOpen + ")";
   return {
-      {"runtime", device("runtime"), {runtimeLine("0100")}, Step::Detach, kDetachOutput, "A7X2249",
-       "dfu", "0100"},
-      {"runtime_up_to_date", device("runtime", "0102"), {runtimeLine("0102")}, Step::UpToDate, {}, "",
-       "runtime", "0102"},
-      {"runtime_serial_with_blank", device("runtime", "00ff", [](auto& s) { s.serial = "Q-17 b"; }),
-       {runtimeLine("00ff", "Q-17 b")}, Step::Detach, kDetachOutput, "\"Q-17 b\"", "dfu", "00ff"},
-      {"runtime_hostile_serial", device("runtime", "0100", [](auto& s) { s.serial = kHostileSerial; }),
-       {runtimeLine("0100", kHostileSerial)}, Step::Detach, kDetachOutput,
-       "\"A7 X\\ 22 -U C:\\x.bin\\\\\"", "dfu", "0100"},
-      {"dfu", device("dfu"), {dfuLine("0100")}, Step::Download, kDownloadOutput, "A7X2249",
-       "runtime", "0102"},
-      {"dfu_two_alternates", device("dfu", "0101", [](auto& s) { s.altSettings = 2; s.serial = "Z9"; }),
-       {dfuLine("0101", 1, "Z9"), dfuLine("0101", 0, "Z9")}, Step::Download, kRefusal, "Z9", "dfu",
+      {"runtime",
+       device("runtime"),
+       {runtimeLine("0100")},
+       Step::Detach,
+       kDetachOutput,
+       "A7X2249",
+       "dfu",
+       "0100"},
+      {"runtime_up_to_date",
+       device("runtime", "0102"),
+       {runtimeLine("0102")},
+       Step::UpToDate,
+       {},
+       "",
+       "runtime",
+       "0102"},
+      {"runtime_serial_with_blank",
+       device("runtime", "00ff", [](auto& s) { s.serial = "Q-17 b"; }),
+       {runtimeLine("00ff", "Q-17 b")},
+       Step::Detach,
+       kDetachOutput,
+       "\"Q-17 b\"",
+       "dfu",
+       "00ff"},
+      {"runtime_hostile_serial",
+       device("runtime", "0100", [](auto& s) { s.serial = kHostileSerial; }),
+       {runtimeLine("0100", kHostileSerial)},
+       Step::Detach,
+       kDetachOutput,
+       "\"A7 X\\ 22 -U C:\\x.bin\\\\\"",
+       "dfu",
+       "0100"},
+      {"dfu",
+       device("dfu"),
+       {dfuLine("0100")},
+       Step::Download,
+       kDownloadOutput,
+       "A7X2249",
+       "runtime",
+       "0102"},
+      {"dfu_two_alternates",
+       device("dfu", "0101",
+              [](auto& s) {
+                s.altSettings = 2;
+                s.serial = "Z9";
+              }),
+       {dfuLine("0101", 1, "Z9"), dfuLine("0101", 0, "Z9")},
+       Step::Download,
+       kRefusal,
+       "Z9",
+       "dfu",
        "0101"},
-      {"dfu_three_alternates", device("dfu", "0100", [](auto& s) { s.altSettings = 3; }),
-       {dfuLine("0100", 2), dfuLine("0100", 1), dfuLine("0100", 0)}, Step::Download, kRefusal,
-       "A7X2249", "dfu", "0100"},
-      {"dfu_other_serial", device("dfu", "0100", [](auto& s) { s.dfuSerial = "B0000"; }),
-       {dfuLine("0100", 0, "B0000")}, Step::Download, kDownloadOutput, "B0000", "runtime", "0102"},
-      {"runtime_other_device", device("runtime", "0100", [](auto& s) { s.otherDevice = true; }),
-       {runtimeLine("0100"), kOtherLine}, Step::Detach, kDetachOutput, "A7X2249", "dfu", "0100"},
-      {"dfu_other_device", device("dfu", "0100", [](auto& s) { s.otherDevice = true; }),
-       {dfuLine("0100"), kOtherLine}, Step::Download, kDownloadOutput, "A7X2249", "runtime", "0102"},
-      {"unopenable", device("runtime", "0100", [](auto& s) { s.accessDenied = true; }),
-       {cannotOpen}, Step::NotFound, {}, "", "runtime", "0100"},
-      {"absent", device("runtime", "0100", [](auto& s) { s.absentRuns = 2; }), {}, Step::NotFound, {},
-       "", "runtime", "0100"},
+      {"dfu_three_alternates",
+       device("dfu", "0100", [](auto& s) { s.altSettings = 3; }),
+       {dfuLine("0100", 2), dfuLine("0100", 1), dfuLine("0100", 0)},
+       Step::Download,
+       kRefusal,
+       "A7X2249",
+       "dfu",
+       "0100"},
+      {"dfu_other_serial",
+       device("dfu", "0100", [](auto& s) { s.dfuSerial = "B0000"; }),
+       {dfuLine("0100", 0, "B0000")},
+       Step::Download,
+       kDownloadOutput,
+       "B0000",
+       "runtime",
+       "0102"},
+      {"runtime_other_device",
+       device("runtime", "0100", [](auto& s) { s.otherDevice = true; }),
+       {runtimeLine("0100"), kOtherLine},
+       Step::Detach,
+       kDetachOutput,
+       "A7X2249",
+       "dfu",
+       "0100"},
+      {"dfu_other_device",
+       device("dfu", "0100", [](auto& s) { s.otherDevice = true; }),
+       {dfuLine("0100"), kOtherLine},
+       Step::Download,
+       kDownloadOutput,
+       "A7X2249",
+       "runtime",
+       "0102"},
+      {"unopenable",
+       device("runtime", "0100", [](auto& s) { s.accessDenied = true; }),
+       {cannotOpen},
+       Step::NotFound,
+       {},
+       "",
+       "runtime",
+       "0100"},
+      {"absent",
+       device("runtime", "0100", [](auto& s) { s.absentRuns = 2; }),
+       {},
+       Step::NotFound,
+       {},
+       "",
+       "runtime",
+       "0100"},
   };
 }
 
@@ -247,7 +324,8 @@ class ExpectedEvents {
     add(u"file delete   \uFF01");
     add(u"get targetVersion is 0102!");
     add(u"doCmd updev.mode 2 cmdline is dfu-util.exe -l");
-    add(u"handlePipeInfo updev.mode 2 strOutput= " + fromUtf8(printed(plus(heading(), case_.listing))));
+    add(u"handlePipeInfo updev.mode 2 strOutput= " +
+        fromUtf8(printed(plus(heading(), case_.listing))));
     // The parser reads the lines that name an Orvale device until one in DFU mode is seen, then
     // reports every further line.
     mode_ = 2;

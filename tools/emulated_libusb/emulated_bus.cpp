@@ -15,7 +15,8 @@ bool EmulatedBus::load(const std::filesystem::path& stateFile, std::string& erro
   const std::vector<BusDevice> onBus = devicesOnBus(state);
   // Linux's libusb hands over the devices it saw last first.
   for (auto it = onBus.rbegin(); it != onBus.rend(); ++it) {
-    devices_.push_back(std::make_unique<Device>(Device{*it, EmulatedDevice(it->identity, it->dfu)}));
+    devices_.push_back(
+        std::make_unique<Device>(Device{*it, EmulatedDevice(it->identity, it->dfu)}));
   }
   open_ = true;
   return true;

@@ -112,9 +112,9 @@ std::unique_ptr<ParsedConfig> parseConfiguration(Bytes raw) {
       alt.bInterfaceSubClass = bytes[at + 6];
       alt.bInterfaceProtocol = bytes[at + 7];
       alt.iInterface = bytes[at + 8];
-      const bool sameInterface = !parsed->alternates.empty() &&
-                                 parsed->alternates.back().front().bInterfaceNumber ==
-                                     alt.bInterfaceNumber;
+      const bool sameInterface =
+          !parsed->alternates.empty() &&
+          parsed->alternates.back().front().bInterfaceNumber == alt.bInterfaceNumber;
       if (!sameInterface) {
         parsed->alternates.emplace_back();
         extras.emplace_back();
@@ -146,8 +146,8 @@ std::unique_ptr<ParsedConfig> parseConfiguration(Bytes raw) {
   config.bLength = bytes[0];
   config.bDescriptorType = bytes[1];
   config.wTotalLength = le16(bytes, 2);
-  config.bNumInterfaces = static_cast<std::uint8_t>(
-      std::min<std::size_t>(bytes[4], parsed->interfaces.size()));
+  config.bNumInterfaces =
+      static_cast<std::uint8_t>(std::min<std::size_t>(bytes[4], parsed->interfaces.size()));
   config.bConfigurationValue = bytes[5];
   config.iConfiguration = bytes[6];
   config.bmAttributes = bytes[7];
@@ -190,8 +190,8 @@ void libusb_exit(libusb_context*) { qwus::usbdevice::finishRun(); }
 int libusb_set_option(libusb_context*, enum libusb_option, ...) { return LIBUSB_SUCCESS; }
 
 const struct libusb_version* libusb_get_version(void) {
-  static const libusb_version version = {1, 0, 26, 0, " (Orvale device emulation)",
-                                         "libusb-1.0 emulated for tests"};
+  static const libusb_version version = {
+      1, 0, 26, 0, " (Orvale device emulation)", "libusb-1.0 emulated for tests"};
   return &version;
 }
 
@@ -235,8 +235,8 @@ int libusb_get_device_descriptor(libusb_device* dev, struct libusb_device_descri
   const auto reply = qwus::usbdevice::readDescriptor(dev->onBus->device, LIBUSB_DT_DEVICE, 0);
   if (!reply || reply->size() < 18) return LIBUSB_ERROR_IO;
   const qwus::usbdevice::Bytes& d = *reply;
-  *desc = {d[0], d[1], le16(d, 2), d[4], d[5], d[6], d[7], le16(d, 8), le16(d, 10), le16(d, 12),
-           d[14], d[15], d[16], d[17]};
+  *desc = {d[0],       d[1],        le16(d, 2),  d[4],  d[5],  d[6],  d[7],
+           le16(d, 8), le16(d, 10), le16(d, 12), d[14], d[15], d[16], d[17]};
   return LIBUSB_SUCCESS;
 }
 
@@ -290,9 +290,9 @@ int libusb_open(libusb_device* dev, libusb_device_handle** dev_handle) {
 void libusb_close(libusb_device_handle* dev_handle) { delete dev_handle; }
 
 int libusb_set_configuration(libusb_device_handle* dev_handle, int configuration) {
-  const int sent = libusb_control_transfer(dev_handle, LIBUSB_ENDPOINT_OUT,
-                                           LIBUSB_REQUEST_SET_CONFIGURATION,
-                                           static_cast<uint16_t>(configuration), 0, nullptr, 0, 1000);
+  const int sent =
+      libusb_control_transfer(dev_handle, LIBUSB_ENDPOINT_OUT, LIBUSB_REQUEST_SET_CONFIGURATION,
+                              static_cast<uint16_t>(configuration), 0, nullptr, 0, 1000);
   return sent < 0 ? sent : LIBUSB_SUCCESS;
 }
 
@@ -304,8 +304,8 @@ int libusb_set_interface_alt_setting(libusb_device_handle* dev_handle, int inter
                                      int alternate_setting) {
   const int sent = libusb_control_transfer(
       dev_handle, static_cast<uint8_t>(LIBUSB_RECIPIENT_INTERFACE), LIBUSB_REQUEST_SET_INTERFACE,
-      static_cast<uint16_t>(alternate_setting), static_cast<uint16_t>(interface_number), nullptr,
-      0, 1000);
+      static_cast<uint16_t>(alternate_setting), static_cast<uint16_t>(interface_number), nullptr, 0,
+      1000);
   return sent < 0 ? sent : LIBUSB_SUCCESS;
 }
 
@@ -315,8 +315,8 @@ int libusb_reset_device(libusb_device_handle* dev_handle) {
 }
 
 int libusb_control_transfer(libusb_device_handle* dev_handle, uint8_t request_type,
-                            uint8_t bRequest, uint16_t wValue, uint16_t wIndex,
-                            unsigned char* data, uint16_t wLength, unsigned int) {
+                            uint8_t bRequest, uint16_t wValue, uint16_t wIndex, unsigned char* data,
+                            uint16_t wLength, unsigned int) {
   qwus::usbdevice::SetupPacket setup;
   setup.requestType = request_type;
   setup.request = bRequest;
@@ -325,8 +325,7 @@ int libusb_control_transfer(libusb_device_handle* dev_handle, uint8_t request_ty
   setup.length = wLength;
   qwus::usbdevice::Bytes sent;
   if (!setup.deviceToHost() && data != nullptr) sent.assign(data, data + wLength);
-  const qwus::usbdevice::ControlReply reply =
-      dev_handle->dev->onBus->device.control(setup, sent);
+  const qwus::usbdevice::ControlReply reply = dev_handle->dev->onBus->device.control(setup, sent);
   if (!reply) return LIBUSB_ERROR_PIPE;
   if (!setup.deviceToHost()) return wLength;
   const std::size_t n = std::min<std::size_t>(reply->size(), wLength);

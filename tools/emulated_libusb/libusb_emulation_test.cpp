@@ -197,7 +197,9 @@ TEST_F(LibusbEmulation, DownloadAndResetLandTheImageAndTheVersion) {
   std::ifstream in(firmwareFile(file), std::ios::binary);
   std::ostringstream bytes;
   bytes << in.rdbuf();
-  EXPECT_EQ(bytes.str(), std::string("\x07\x03" "fw", 4));
+  EXPECT_EQ(bytes.str(), std::string("\x07\x03"
+                                     "fw",
+                                     4));
 }
 
 TEST_F(LibusbEmulation, StateFileItCannotReadStopsTheRun) {
