@@ -3,7 +3,7 @@
 # CORPUS, so that the inputs libFuzzer adds never land in the source tree. A crash or a failed
 # check leaves its input in the build folder and fails the test. scripts/fuzz runs the same
 # targets for longer.
-set(QWUS_FUZZ_SECONDS 25 CACHE STRING "How long each fuzz_ test runs")
+set(QWUS_FUZZ_SECONDS 15 CACHE STRING "How long each fuzz_ test runs")
 
 function(qwus_add_fuzzer name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "SOURCE;CORPUS" "LIBRARIES")
