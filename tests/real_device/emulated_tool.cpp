@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 #include "platform/process.h"
 #include "tests/fakes/stand_in_tool.h"
@@ -27,23 +26,6 @@ void installEmulatedTool(const std::filesystem::path& folder, const DeviceStateF
 
 std::filesystem::path emulatedStateFile(const std::filesystem::path& folder) {
   return folder / "device.state";
-}
-
-DeviceStateFile emulatedState(const std::filesystem::path& folder) {
-  const auto file = emulatedStateFile(folder);
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  // orvale-usb-device writes every key: a file it did not write whole must not read as the
-  // defaults, which are the state most tests start from.
-  const auto state = usbdevice::parseStateFile(text.str());
-  if (in.is_open() && state && usbdevice::formatStateFile(*state) == text.str()) return *state;
-  ADD_FAILURE() << "the device's state file " << file << " is missing or incomplete:\n"
-                << text.str();
-  DeviceStateFile unreadable;
-  unreadable.mode = "(unreadable)";
-  unreadable.version = "(unreadable)";
-  return unreadable;
 }
 
 bool makeDfuSuffixPackage(const std::filesystem::path& file, std::uint16_t version,

@@ -2,8 +2,6 @@
 // Wine: installed as dfu-util.exe with its device's state file, dfu-util.state, beside it.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "tests/real_device/emulated_tool.h"
@@ -34,23 +32,6 @@ void installEmulatedTool(const std::filesystem::path& folder, const DeviceStateF
 
 std::filesystem::path emulatedStateFile(const std::filesystem::path& folder) {
   return folder / "dfu-util.state";
-}
-
-DeviceStateFile emulatedState(const std::filesystem::path& folder) {
-  const auto file = emulatedStateFile(folder);
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  // The emulation writes every key: a file it did not write whole must not read as the defaults,
-  // which are the state most tests start from.
-  const auto state = usbdevice::parseStateFile(text.str());
-  if (in.is_open() && state && usbdevice::formatStateFile(*state) == text.str()) return *state;
-  ADD_FAILURE() << "the device's state file " << file << " is missing or incomplete:\n"
-                << text.str();
-  DeviceStateFile unreadable;
-  unreadable.mode = "(unreadable)";
-  unreadable.version = "(unreadable)";
-  return unreadable;
 }
 
 }  // namespace qwus::testing

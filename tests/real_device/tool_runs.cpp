@@ -1,5 +1,8 @@
-// Running the tool as the engine's launcher does, and reading its output: for the tests of the real
-// tool on both builds.
+// Running the tool as the engine's launcher does, and reading its output and its device's state:
+// for the tests of the real tool on both builds.
+#include <gtest/gtest.h>
+
+#include <fstream>
 #include <sstream>
 
 #include "platform/process.h"
@@ -13,6 +16,23 @@ std::string firmwareImage(std::uint16_t version, std::size_t size) {
   while (image.size() < size) image += static_cast<char>('a' + image.size() % 26);
   image.resize(size);
   return image;
+}
+
+DeviceStateFile emulatedState(const std::filesystem::path& folder) {
+  const auto file = emulatedStateFile(folder);
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  // Both transports write every key: a file they did not write whole must not read as the
+  // defaults, which are the state most tests start from.
+  const auto state = usbdevice::parseStateFile(text.str());
+  if (in.is_open() && state && usbdevice::formatStateFile(*state) == text.str()) return *state;
+  ADD_FAILURE() << "the device's state file " << file << " is missing or incomplete:\n"
+                << text.str();
+  DeviceStateFile unreadable;
+  unreadable.mode = "(unreadable)";
+  unreadable.version = "(unreadable)";
+  return unreadable;
 }
 
 std::string runWithToolFrom(const std::filesystem::path& folder, Text commandLine) {
