@@ -103,6 +103,15 @@ dfu_line() {
 # The listing found no Orvale device: the run lists once more.
 expect_listed_again() { eng 4 'updev.mode is  2 retry is 0'; }
 
+# One arrival whose two listings both find no device.
+expect_two_empty_listings() {
+  expect_package_choice
+  expect_listing '' 2
+  expect_listed_again
+  expect_package_choice
+  expect_listing '' 2
+}
+
 expect_detach() {  # expect_detach [SERIAL_ARGUMENT]
   local command="dfu-util.exe -d c4e2:8351,c4e2:8352 -S ${1:-A7X2249} -c 1 -e"
   eng 4 'starting doUpgrade '

@@ -371,11 +371,7 @@ scenario_absent() {
   setup_test_host 0102 absent_runs=2
   check "arrival accepted" arrive
   expect_arrival
-  expect_package_choice
-  expect_listing '' 2
-  expect_listed_again
-  expect_package_choice
-  expect_listing '' 2
+  expect_two_empty_listings
   expect_handled_and_removed
   check "two tool runs" state_is absent_runs 0
 }
@@ -406,11 +402,7 @@ scenario_not_orvale() {
   arrival_path '\\?\USB#VID_046D&PID_C52B#6&1#{5e1c7a93-2b64-4d0f-9a83-c61e27b4d850}'
   check "arrival accepted" arrive
   expect_arrival not-orvale
-  expect_package_choice
-  expect_listing '' 2
-  expect_listed_again
-  expect_package_choice
-  expect_listing '' 2
+  expect_two_empty_listings
   expect_handled_and_removed
 }
 
@@ -450,11 +442,7 @@ scenario_stays_away() {
   arrive_and_detach
   check "second arrival accepted" arrive
   expect_arrival
-  expect_package_choice
-  expect_listing '' 2
-  expect_listed_again
-  expect_package_choice
-  expect_listing '' 2
+  expect_two_empty_listings
   expect_handled_and_removed
   expect_device dfu 0100
   check "away for three runs more" state_is absent_runs 3
@@ -596,11 +584,7 @@ scenario_real_tool_no_device() {
   check "dfu-util.exe is the tool built from Debian's sources" cmp -s "$real_tool" "$install_dir/dfu-util.exe"
   check "arrival accepted" arrive
   expect_arrival
-  expect_package_choice
-  expect_listing '' 2
-  expect_listed_again
-  expect_package_choice
-  expect_listing '' 2
+  expect_two_empty_listings
   expect_handled_and_removed
 }
 
