@@ -309,37 +309,37 @@ expect_device() {
   check "device runs $2" test "$(state_of version)" = "$2"
 }
 
-# Arrival of a runtime device at 0100, detached; returns once the detach run has ended.
-arrive_and_detach() {  # arrive_and_detach [SERIAL_ARGUMENT SERIAL]
+# Arrival of a runtime device at 0100, detached; returns once the detach run has ended. The run
+# deletes DELETED_PACKAGE when given.
+arrive_and_detach() {  # arrive_and_detach [SERIAL_ARGUMENT SERIAL [DELETED_PACKAGE]]
   check "arrival accepted" arrive
   check "detach run ended" wait_for 60 detach_runs_end 1
   expect_arrival
-  expect_package_choice
+  expect_package_choice "${3:-}"
   expect_listing "$(runtime_line 0100 "${2:-A7X2249}")" 0 0100 "${2:-A7X2249}"
   expect_detach "${1:-A7X2249}"
   check "device in DFU mode after the detach" state_is mode dfu
   check "service still registered after the detach" registered
 }
 
+# Arrival WHICH ("arrival", "second arrival"...) of a DFU-mode device at 0100, listed with
+# OTHER_LINE after it when given: package 0102 is downloaded, and the service removes itself.
+arrive_and_download() {  # arrive_and_download WHICH [SERIAL_ARGUMENT SERIAL [OTHER_LINE]]
+  check "$1 accepted" arrive
+  expect_arrival
+  expect_package_choice
+  expect_listing "$(dfu_line 0100 "${3:-A7X2249}")" 1 0100 "${3:-A7X2249}" "${4:-}"
+  expect_download "${2:-A7X2249}"
+  expect_handled_and_removed
+  expect_device runtime 0102
+}
+
 scenario_upgrade() {
   setup_test_host 0102 mode=runtime version=0100
   make_package 0101  # left from an earlier rollout: deleted at the first arrival
-  check "arrival accepted" arrive
-  check "detach run ended" wait_for 60 detach_runs_end 1
-  expect_arrival
-  expect_package_choice orvale-0101.dfu
-  expect_listing "$(runtime_line 0100)" 0 0100 A7X2249
-  expect_detach
-  check "device in DFU mode" state_is mode dfu
-  check "service still registered after the detach" registered
+  arrive_and_detach A7X2249 A7X2249 orvale-0101.dfu
   arrival_path "$orvale_dfu_path"
-  check "second arrival accepted" arrive
-  expect_arrival
-  expect_package_choice
-  expect_listing "$(dfu_line 0100)" 1 0100 A7X2249
-  expect_download
-  expect_handled_and_removed
-  expect_device runtime 0102
+  arrive_and_download "second arrival"
   check "the device holds the package's image" cmp -s "$install_dir/dfu-util.state.firmware" <(head -c 1024 "$install_dir/orvale-0102.dfu")
   check "older package deleted, newest kept" test ! -e "$install_dir/orvale-0101.dfu" -a -f "$install_dir/orvale-0102.dfu"
 }
@@ -347,13 +347,7 @@ scenario_upgrade() {
 scenario_dfu() {
   setup_test_host 0102 mode=dfu version=0100
   arrival_path "$orvale_dfu_path"
-  check "arrival accepted" arrive
-  expect_arrival
-  expect_package_choice
-  expect_listing "$(dfu_line 0100)" 1 0100 A7X2249
-  expect_download
-  expect_handled_and_removed
-  expect_device runtime 0102
+  arrive_and_download arrival
 }
 
 scenario_up_to_date() {
@@ -424,13 +418,7 @@ scenario_hundred_arrivals() {
   check "99 arrivals accepted" test "$accepted" = 99
   check "still registered and running" registered
   write_state mode=dfu version=0100
-  check "last arrival accepted" arrive
-  expect_arrival
-  expect_package_choice
-  expect_listing "$(dfu_line 0100)" 1 0100 A7X2249
-  expect_download
-  expect_handled_and_removed
-  expect_device runtime 0102
+  arrive_and_download "last arrival"
 }
 
 # --- each misbehaviour of the device, through the product --------------------------------------
@@ -454,13 +442,7 @@ scenario_detach_on_reset() {
   setup_test_host 0102 mode=runtime version=0100 detach=reset
   arrive_and_detach
   arrival_path "$orvale_dfu_path"
-  check "second arrival accepted" arrive
-  expect_arrival
-  expect_package_choice
-  expect_listing "$(dfu_line 0100)" 1 0100 A7X2249
-  expect_download
-  expect_handled_and_removed
-  expect_device runtime 0102
+  arrive_and_download "second arrival"
 }
 
 # The device reports errWRITE during the download: the tool's report is only logged, the run counts
@@ -506,14 +488,8 @@ scenario_other_device() {
   setup_test_host 0102 mode=runtime version=0100 other_device=1
   arrive_and_detach
   arrival_path "$orvale_dfu_path"
-  check "second arrival accepted" arrive
-  expect_arrival
-  expect_package_choice
-  expect_listing "$(dfu_line 0100)" 1 0100 A7X2249 \
+  arrive_and_download "second arrival" A7X2249 A7X2249 \
     'Found DFU: [0483:df11] ver=2200, devnum=9, cfg=1, intf=0, path="1-2", alt=0, name="@Internal Flash", serial="OTHER0001"'
-  expect_download
-  expect_handled_and_removed
-  expect_device runtime 0102
 }
 
 # The device gives another serial number in DFU mode: the download names the DFU-mode one.
@@ -521,13 +497,7 @@ scenario_other_serial() {
   setup_test_host 0102 mode=runtime version=0100 dfu_serial=B0000
   arrive_and_detach
   arrival_path "$orvale_dfu_path"
-  check "second arrival accepted" arrive
-  expect_arrival
-  expect_package_choice
-  expect_listing "$(dfu_line 0100 B0000)" 1 0100 B0000
-  expect_download B0000
-  expect_handled_and_removed
-  expect_device runtime 0102
+  arrive_and_download "second arrival" B0000 B0000
 }
 
 # Three alternate settings in DFU mode: the download names none, and the tool will not choose; the
@@ -550,13 +520,7 @@ scenario_hostile_serial() {
   setup_test_host 0102 mode=runtime version=0100 "serial=$serial"
   arrive_and_detach "$quoted" "$serial"
   arrival_path "$orvale_dfu_path"
-  check "second arrival accepted" arrive
-  expect_arrival
-  expect_package_choice
-  expect_listing "$(dfu_line 0100 "$serial")" 1 0100 "$serial"
-  expect_download "$quoted"
-  expect_handled_and_removed
-  expect_device runtime 0102
+  arrive_and_download "second arrival" "$quoted" "$serial"
   check "nothing uploaded" test ! -e "$WINEPREFIX/drive_c/x.bin"
 }
 

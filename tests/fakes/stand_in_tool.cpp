@@ -13,11 +13,9 @@
 #endif
 
 namespace qwus::testing {
-namespace {
 
-// The stand-in as this build made it. Under Wine the build's own paths are on drive Z:.
-std::filesystem::path builtStandIn() {
-  std::string path = QWUS_STAND_IN_TOOL;
+std::filesystem::path builtFile(const std::string& buildPath) {
+  std::string path = buildPath;
 #ifdef _WIN32
   if (!path.empty() && path[0] == '/') {
     path = "Z:" + path;
@@ -29,11 +27,9 @@ std::filesystem::path builtStandIn() {
   return std::filesystem::path(std::u8string(path.begin(), path.end()));
 }
 
-}  // namespace
-
 void installStandIn(const std::filesystem::path& folder, const StandInBehaviour& behaviour) {
   std::filesystem::create_directories(folder);
-  std::filesystem::copy_file(builtStandIn(), folder / "dfu-util.exe",
+  std::filesystem::copy_file(builtFile(QWUS_STAND_IN_TOOL), folder / "dfu-util.exe",
                              std::filesystem::copy_options::overwrite_existing);
   const auto file = folder / "dfu-util.stand-in";
   std::ofstream out(file, std::ios::binary | std::ios::trunc);

@@ -1,5 +1,5 @@
 // The stand-in tool in a test's own folder: installing it as dfu-util.exe with a chosen output,
-// reading the arguments it received, and putting its folder on PATH.
+// reading the arguments it received, putting its folder on PATH, and finding the build's own files.
 #pragma once
 
 #include <filesystem>
@@ -30,6 +30,10 @@ std::vector<std::string> standInArguments(const std::filesystem::path& folder);
 
 // `path` as the text a command line holds (the native form of this platform).
 Text pathText(const std::filesystem::path& path);
+
+// A file this build made, by the absolute path the build gave it; under Wine the build's own
+// paths are on drive Z:.
+std::filesystem::path builtFile(const std::string& buildPath);
 
 // Puts `folder` first on this process's PATH, which started programs are looked up in; the old
 // PATH comes back on destruction.

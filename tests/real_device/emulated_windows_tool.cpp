@@ -2,27 +2,14 @@
 // Wine: installed as dfu-util.exe with its device's state file, dfu-util.state, beside it.
 #include <gtest/gtest.h>
 
-#include <string>
-
+#include "tests/fakes/stand_in_tool.h"
 #include "tests/real_device/emulated_tool.h"
 
 namespace qwus::testing {
-namespace {
-
-// The tool as this build made it, on drive Z:, where Wine shows the build's own paths.
-std::filesystem::path builtTool() {
-  std::string path = std::string("Z:") + QWUS_EMULATED_DFU_UTIL;
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return std::filesystem::path(std::u8string(path.begin(), path.end()));
-}
-
-}  // namespace
 
 void installEmulatedTool(const std::filesystem::path& folder, const DeviceStateFile& state) {
   std::filesystem::create_directories(folder);
-  std::filesystem::copy_file(builtTool(), folder / "dfu-util.exe",
+  std::filesystem::copy_file(builtFile(QWUS_EMULATED_DFU_UTIL), folder / "dfu-util.exe",
                              std::filesystem::copy_options::overwrite_existing);
   EXPECT_TRUE(usbdevice::saveStateFile(emulatedStateFile(folder), state))
       << "cannot write " << emulatedStateFile(folder);
