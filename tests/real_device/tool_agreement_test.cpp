@@ -204,18 +204,6 @@ std::vector<Case> cases() {
        "A7X2249",
        "runtime",
        "0102"},
-      {"dfu_two_alternates",
-       device("dfu", "0101",
-              [](auto& s) {
-                s.altSettings = 2;
-                s.serial = "Z9";
-              }),
-       {dfuLine("0101", 1, "Z9"), dfuLine("0101", 0, "Z9")},
-       Step::Download,
-       kRefusal,
-       "Z9",
-       "dfu",
-       "0101"},
       {"dfu_three_alternates",
        device("dfu", "0100", [](auto& s) { s.altSettings = 3; }),
        {dfuLine("0100", 2), dfuLine("0100", 1), dfuLine("0100", 0)},
@@ -382,15 +370,10 @@ class ToolAgreement : public ::testing::TestWithParam<Case> {
   testing::TemporaryDirectory tool;
 };
 
-TEST_P(ToolAgreement, ListsTheSameDeviceLines) {
-  const std::string out = testing::runWithToolFrom(tool.path(), u"dfu-util.exe -l");
-  std::string lines;
-  for (const std::string& line : GetParam().listing) {
-    if (line.rfind("Found ", 0) == 0) lines += line + kPrinting.lineEnd;
-  }
-  EXPECT_EQ(testing::deviceLines(out), lines);
-  // The whole output, the heading and any warning in their order on the one pipe.
-  EXPECT_EQ(out, printed(plus(heading(), GetParam().listing)));
+// The whole output: the heading, the device lines and any warning, in their order on the one pipe.
+TEST_P(ToolAgreement, ListsTheSameOutput) {
+  EXPECT_EQ(testing::runWithToolFrom(tool.path(), u"dfu-util.exe -l"),
+            printed(plus(heading(), GetParam().listing)));
 }
 
 TEST_P(ToolAgreement, EngineReportsTheSameEventsAndLeavesTheSameDevice) {
