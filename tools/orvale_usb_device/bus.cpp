@@ -34,8 +34,11 @@ std::vector<BusDevice> devicesOnBus(const DeviceStateFile& state) {
     orvale.identity.serial = dfu && !state.dfuSerial.empty() ? state.dfuSerial : state.serial;
     orvale.identity.interfaceNames =
         dfu ? dfuInterfaceNames(state.altSettings) : std::vector<std::string>{"Orvale"};
+    orvale.identity.msOsDescriptors = state.msOsDescriptors;
     orvale.dfu.dfuMode = dfu;
     orvale.dfu.willDetach = !state.detachNeedsReset;
+    orvale.identity.manifestationTolerant = !state.manifestWaitsForReset;
+    orvale.dfu.manifestationTolerant = !state.manifestWaitsForReset;
     if (state.downloadError) orvale.dfu.failDownloadAtBlock = 0;
     // A re-enumerated device gets a new address, as on a real bus.
     orvale.devnum = dfu ? 8 : 7;
@@ -53,6 +56,7 @@ std::vector<BusDevice> devicesOnBus(const DeviceStateFile& state) {
     other.identity.productName = "Other Bootloader";
     other.identity.serial = "OTHER0001";
     other.identity.interfaceNames = {"@Internal Flash"};
+    other.identity.msOsDescriptors = false;  // another maker's USB 2.0 device, without a BOS
     other.dfu.dfuMode = true;
     other.devnum = 9;
     other.sysName = "1-2";

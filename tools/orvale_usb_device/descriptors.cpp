@@ -1,5 +1,9 @@
-// The emulated device's USB descriptors, byte by byte as USB 2.0 and DFU 1.1 lay them out.
+// The emulated device's USB descriptors, byte by byte as USB 2.0, DFU 1.1 and Microsoft's OS 2.0
+// descriptors lay them out.
 #include "tools/orvale_usb_device/descriptors.h"
+
+#include <iterator>
+#include <string_view>
 
 namespace qwus::usbdevice {
 namespace {
@@ -11,6 +15,7 @@ constexpr std::uint8_t kInterfaceType = 4;
 constexpr std::uint8_t kDfuFunctionalType = 0x21;
 
 constexpr std::uint8_t kCanDownload = 0x01;
+constexpr std::uint8_t kManifestationTolerant = 0x04;
 constexpr std::uint8_t kWillDetach = 0x08;
 
 void put16(Bytes& out, std::uint16_t value) {
@@ -18,11 +23,68 @@ void put16(Bytes& out, std::uint16_t value) {
   out.push_back(static_cast<std::uint8_t>(value >> 8));
 }
 
+void put32(Bytes& out, std::uint32_t value) {
+  put16(out, static_cast<std::uint16_t>(value & 0xFFFF));
+  put16(out, static_cast<std::uint16_t>(value >> 16));
+}
+
+// UTF-16LE of ASCII text followed by `nuls` NUL characters.
+void putUtf16(Bytes& out, std::string_view text, int nuls) {
+  for (unsigned char c : text) put16(out, c);
+  for (int i = 0; i < nuls; ++i) put16(out, 0);
+}
+
+constexpr std::uint8_t kBosType = 0x0F;
+constexpr std::uint8_t kDeviceCapabilityType = 0x10;
+constexpr std::uint8_t kPlatformCapability = 0x05;
+// {D8DD60DF-4589-4CC7-9CD2-659D9E648A9F}, Microsoft's OS 2.0 platform capability, as it goes on
+// the wire: the first three fields little-endian, the last eight bytes in order.
+constexpr std::uint8_t kMsOs20PlatformUuid[16] = {0xDF, 0x60, 0xDD, 0xD8, 0x89, 0x45, 0xC7, 0x4C,
+                                                  0x9C, 0xD2, 0x65, 0x9D, 0x9E, 0x64, 0x8A, 0x9F};
+constexpr std::uint32_t kWindows81 = 0x06030000;  // the oldest Windows that reads the set
+
+constexpr std::uint16_t kSetHeaderLength = 10;
+constexpr std::uint16_t kSetHeaderType = 0x00;
+constexpr std::uint16_t kCompatibleIdType = 0x03;
+constexpr std::uint16_t kRegistryPropertyType = 0x04;
+constexpr std::uint16_t kRegMultiSz = 7;
+
+// Appends one feature descriptor of the set: wLength, wDescriptorType, then `body`.
+void putFeature(Bytes& out, std::uint16_t type, const Bytes& body) {
+  put16(out, static_cast<std::uint16_t>(4 + body.size()));
+  put16(out, type);
+  out.insert(out.end(), body.begin(), body.end());
+}
+
+// The set's features, without its header.
+Bytes msOs20Features() {
+  Bytes compatibleId;
+  const std::string_view winusb = "WINUSB";
+  compatibleId.insert(compatibleId.end(), winusb.begin(), winusb.end());
+  compatibleId.resize(16);  // NUL padding to 8 bytes, then an empty sub-compatible ID
+
+  Bytes name;
+  putUtf16(name, "DeviceInterfaceGUIDs", 1);
+  Bytes data;
+  putUtf16(data, kDeviceInterfaceClass, 2);  // one string, then the list's end
+  Bytes property;
+  put16(property, kRegMultiSz);
+  put16(property, static_cast<std::uint16_t>(name.size()));
+  property.insert(property.end(), name.begin(), name.end());
+  put16(property, static_cast<std::uint16_t>(data.size()));
+  property.insert(property.end(), data.begin(), data.end());
+
+  Bytes features;
+  putFeature(features, kCompatibleIdType, compatibleId);
+  putFeature(features, kRegistryPropertyType, property);
+  return features;
+}
+
 }  // namespace
 
 Bytes deviceDescriptor(const UsbIdentity& id) {
   Bytes d = {18, kDeviceType};
-  put16(d, 0x0200);                  // USB 2.0
+  put16(d, id.msOsDescriptors ? 0x0210 : 0x0200);  // USB 2.1 has a BOS
   d.insert(d.end(), {0, 0, 0, 64});  // class from the interface, control endpoint of 64 bytes
   put16(d, id.vendor);
   put16(d, id.product);
@@ -33,7 +95,9 @@ Bytes deviceDescriptor(const UsbIdentity& id) {
 
 Bytes dfuFunctionalDescriptor(const UsbIdentity& id) {
   Bytes d = {9, kDfuFunctionalType,
-             static_cast<std::uint8_t>(kCanDownload | (id.willDetach ? kWillDetach : 0))};
+             static_cast<std::uint8_t>(kCanDownload |
+                                       (id.manifestationTolerant ? kManifestationTolerant : 0) |
+                                       (id.willDetach ? kWillDetach : 0))};
   put16(d, 1000);  // wDetachTimeOut in milliseconds
   put16(d, id.transferSize);
   put16(d, 0x0110);  // DFU 1.1
@@ -77,6 +141,34 @@ Bytes stringDescriptor(const UsbIdentity& id, std::uint8_t index) {
   if (text.size() > 126) text.resize(126);
   Bytes d = {static_cast<std::uint8_t>(2 + 2 * text.size()), kStringType};
   for (unsigned char c : text) put16(d, c);
+  return d;
+}
+
+Bytes bosDescriptor(const UsbIdentity& id) {
+  if (!id.msOsDescriptors) return {};
+  Bytes platform = {0, kDeviceCapabilityType, kPlatformCapability, 0};
+  platform.insert(platform.end(), std::begin(kMsOs20PlatformUuid), std::end(kMsOs20PlatformUuid));
+  put32(platform, kWindows81);
+  put16(platform, static_cast<std::uint16_t>(msOs20DescriptorSet(id).size()));
+  platform.insert(platform.end(), {kMsOsVendorCode, 0});  // no alternate enumeration
+  platform[0] = static_cast<std::uint8_t>(platform.size());
+
+  Bytes d = {5, kBosType};
+  put16(d, static_cast<std::uint16_t>(5 + platform.size()));
+  d.push_back(1);  // one capability
+  d.insert(d.end(), platform.begin(), platform.end());
+  return d;
+}
+
+Bytes msOs20DescriptorSet(const UsbIdentity& id) {
+  if (!id.msOsDescriptors) return {};
+  const Bytes features = msOs20Features();
+  Bytes d;
+  put16(d, kSetHeaderLength);
+  put16(d, kSetHeaderType);
+  put32(d, kWindows81);
+  put16(d, static_cast<std::uint16_t>(kSetHeaderLength + features.size()));
+  d.insert(d.end(), features.begin(), features.end());
   return d;
 }
 

@@ -1,5 +1,6 @@
 // The USB descriptors of an emulated DFU-capable device: device, configuration with its DFU
-// interface (one per alternate setting) and DFU functional descriptor, and string descriptors.
+// interface (one per alternate setting) and DFU functional descriptor, string descriptors, and the
+// BOS with the Microsoft OS 2.0 descriptor set that has Windows bind WinUSB without an INF.
 #pragma once
 
 #include <cstdint>
@@ -18,11 +19,14 @@ struct UsbIdentity {
   bool dfuMode = false;    // DFU-mode interface protocol (2) rather than runtime (1)
   int altSettings = 1;     // interface descriptors of the DFU interface
   bool willDetach = true;  // bitWillDetach of the functional descriptor
+  bool manifestationTolerant = true;  // bitManifestationTolerant of the functional descriptor
   std::uint16_t transferSize = 1024;
   std::string manufacturer = "Quorlan";
   std::string productName = "Orvale";
   std::string serial;
   std::vector<std::string> interfaceNames;  // one per alternate setting
+  // USB 2.1 with a BOS and a Microsoft OS 2.0 descriptor set; otherwise USB 2.0 without either.
+  bool msOsDescriptors = true;
 };
 
 // String descriptor indexes.
@@ -30,6 +34,15 @@ inline constexpr std::uint8_t kManufacturerString = 1;
 inline constexpr std::uint8_t kProductString = 2;
 inline constexpr std::uint8_t kSerialString = 3;
 inline constexpr std::uint8_t kFirstInterfaceString = 4;
+
+// The vendor request that answers the Microsoft OS 2.0 descriptor set: bRequest is the vendor
+// code the BOS announces, wIndex is MS_OS_20_DESCRIPTOR_INDEX.
+inline constexpr std::uint8_t kMsOsVendorCode = 0x20;
+inline constexpr std::uint16_t kMsOs20DescriptorIndex = 7;
+
+// The device interface class WinUSB registers for the device: the class whose arrivals the service
+// watches (qwus::watchedInterfaceClass in service/service_control.h), in registry text form.
+inline constexpr const char* kDeviceInterfaceClass = "{5E1C7A93-2B64-4D0F-9A83-C61E27B4D850}";
 
 // The 18-byte device descriptor.
 Bytes deviceDescriptor(const UsbIdentity& id);
@@ -39,5 +52,12 @@ Bytes configurationDescriptor(const UsbIdentity& id);
 Bytes dfuFunctionalDescriptor(const UsbIdentity& id);
 // String descriptor `index` (0: the language list, US English); empty when there is none.
 Bytes stringDescriptor(const UsbIdentity& id, std::uint8_t index);
+// The BOS: its header and one platform capability pointing to the Microsoft OS 2.0 descriptor set;
+// empty when the device has no Microsoft OS descriptors.
+Bytes bosDescriptor(const UsbIdentity& id);
+// The whole Microsoft OS 2.0 descriptor set of a single-function device: set header, compatible ID
+// WINUSB and the DeviceInterfaceGUIDs registry property naming kDeviceInterfaceClass; empty when
+// the device has no Microsoft OS descriptors.
+Bytes msOs20DescriptorSet(const UsbIdentity& id);
 
 }  // namespace qwus::usbdevice

@@ -12,11 +12,13 @@ ControlReply DfuStateMachine::handle(const SetupPacket& setup, const Bytes& data
 }
 
 void DfuStateMachine::usbReset() {
-  if (state_ == DfuState::AppDetach) {
-    reenumeration_ = Reenumeration::AsDfu;
-  } else if (state_ == DfuState::ManifestWaitReset) {
-    reenumeration_ = Reenumeration::AsRuntime;
+  if (!options_.dfuMode) {
+    if (state_ == DfuState::AppDetach) reenumeration_ = Reenumeration::AsDfu;
+    return;
   }
+  // A download that began and never manifested has overwritten part of the old image.
+  const bool imageIncomplete = blocks_ > 0 && !manifested_;
+  if (!imageIncomplete) reenumeration_ = Reenumeration::AsRuntime;
 }
 
 ControlReply DfuStateMachine::runtimeRequest(const SetupPacket& setup) {
@@ -105,11 +107,15 @@ ControlReply DfuStateMachine::getStatus() {
       state_ = DfuState::Manifest;
       break;
     case DfuState::Manifest:
-      // Manifestation is over. The device is not manifestation tolerant: it waits for a reset,
-      // and comes back in runtime mode with the new firmware.
+      // Manifestation is over. A tolerant device says so with dfuIDLE and then restarts into the
+      // new image by itself; an intolerant one runs it only after the host's USB reset.
       manifested_ = received_;
-      state_ = DfuState::ManifestWaitReset;
-      reenumeration_ = Reenumeration::AsRuntime;
+      if (options_.manifestationTolerant) {
+        state_ = DfuState::DfuIdle;
+        reenumeration_ = Reenumeration::AsRuntime;
+      } else {
+        state_ = DfuState::ManifestWaitReset;
+      }
       break;
     default:
       break;

@@ -55,6 +55,9 @@ class DfuStateMachine {
   struct Options {
     bool dfuMode = false;    // starts in dfuIDLE rather than appIDLE
     bool willDetach = true;  // a detach takes effect at once, without a USB reset
+    // After manifestation the device reports dfuIDLE and restarts into the new image by itself;
+    // without it, it waits in dfuMANIFEST-WAIT-RESET for the host's USB reset.
+    bool manifestationTolerant = true;
     std::optional<std::size_t> failDownloadAtBlock;  // this block reports errWRITE
     std::size_t maxImageSize = 1 << 20;
   };
@@ -66,8 +69,8 @@ class DfuStateMachine {
   // dfuERROR).
   ControlReply handle(const SetupPacket& setup, const Bytes& data);
 
-  // A USB reset: a detached runtime device re-enumerates in DFU mode; a manifested one in runtime
-  // mode.
+  // A USB reset: a detached runtime device re-enumerates in DFU mode; a DFU-mode device in runtime
+  // mode, with its new image once manifested, and with its old one unless a download had begun.
   void usbReset();
 
   DfuState state() const noexcept { return state_; }

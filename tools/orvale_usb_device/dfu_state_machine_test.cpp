@@ -66,19 +66,41 @@ TEST(DfuStateMachine, RuntimeStallsWhatOnlyDfuModeDoes) {
   EXPECT_EQ(dfu.reenumeration(), Reenumeration::None);
 }
 
+// A tolerant device ends its manifestation in dfuIDLE and restarts into the image by itself (what
+// dfu-util then prints is "DFU state(2) = dfuIDLE" and "Done!", and it resets nothing); an
+// intolerant one waits in dfuMANIFEST-WAIT-RESET, answering nothing, until the host resets it.
 TEST(DfuStateMachine, DownloadManifestsTheReceivedImage) {
-  DfuStateMachine dfu(options(true));
-  EXPECT_EQ(downloadBlock(dfu, {0x02, 0x01, 'a'}, 0), DfuState::DnloadIdle);
-  EXPECT_EQ(downloadBlock(dfu, {'b', 'c'}, 1), DfuState::DnloadIdle);
-  EXPECT_EQ(dfu.handle(request(kDfuGetState, 1), {}), Bytes{5});
-  EXPECT_TRUE(dfu.handle(request(kDfuDnload, 0, 2), {}));
-  EXPECT_EQ(dfu.state(), DfuState::ManifestSync);
-  EXPECT_FALSE(dfu.manifestedImage());
-  EXPECT_EQ((*dfu.handle(request(kDfuGetStatus), {}))[4], 7);  // dfuMANIFEST
-  EXPECT_EQ((*dfu.handle(request(kDfuGetStatus), {}))[4], 8);  // dfuMANIFEST-WAIT-RESET
-  EXPECT_EQ(dfu.manifestedImage(), (Bytes{0x02, 0x01, 'a', 'b', 'c'}));
-  EXPECT_EQ(dfu.reenumeration(), Reenumeration::AsRuntime);
-  EXPECT_FALSE(dfu.handle(request(kDfuGetStatus), {}));  // waits for its reset
+  for (const bool tolerant : {true, false}) {
+    SCOPED_TRACE(tolerant ? "manifestation tolerant" : "waits for a reset");
+    DfuStateMachine::Options o = options(true);
+    o.manifestationTolerant = tolerant;
+    DfuStateMachine dfu(o);
+    EXPECT_EQ(downloadBlock(dfu, {0x02, 0x01, 'a'}, 0), DfuState::DnloadIdle);
+    EXPECT_EQ(downloadBlock(dfu, {'b', 'c'}, 1), DfuState::DnloadIdle);
+    EXPECT_EQ(dfu.handle(request(kDfuGetState, 1), {}), Bytes{5});
+    EXPECT_TRUE(dfu.handle(request(kDfuDnload, 0, 2), {}));
+    EXPECT_EQ(dfu.state(), DfuState::ManifestSync);
+    EXPECT_FALSE(dfu.manifestedImage());
+    EXPECT_EQ((*dfu.handle(request(kDfuGetStatus), {}))[4], 7);  // dfuMANIFEST
+    EXPECT_EQ((*dfu.handle(request(kDfuGetStatus), {}))[4], tolerant ? 2 : 8);
+    EXPECT_EQ(dfu.manifestedImage(), (Bytes{0x02, 0x01, 'a', 'b', 'c'}));
+    EXPECT_EQ(dfu.reenumeration(), tolerant ? Reenumeration::AsRuntime : Reenumeration::None);
+    EXPECT_EQ(dfu.handle(request(kDfuGetStatus), {}).has_value(), tolerant);
+    dfu.usbReset();
+    EXPECT_EQ(dfu.reenumeration(), Reenumeration::AsRuntime);
+  }
+}
+
+// In DFU mode a USB reset restarts the firmware it holds, unless a download has begun overwriting
+// it and has not manifested.
+TEST(DfuStateMachine, ResetInDfuModeRestartsAWholeImageOnly) {
+  DfuStateMachine idle(options(true));
+  idle.usbReset();
+  EXPECT_EQ(idle.reenumeration(), Reenumeration::AsRuntime);
+  DfuStateMachine halfWay(options(true));
+  downloadBlock(halfWay, {0x02, 0x01}, 0);
+  halfWay.usbReset();
+  EXPECT_EQ(halfWay.reenumeration(), Reenumeration::None);
 }
 
 TEST(DfuStateMachine, WriteErrorKeepsTheOldFirmwareUntilCleared) {
@@ -139,7 +161,87 @@ TEST(EmulatedDevice, AnswersDescriptorsAndCutsRepliesToTheRequestedLength) {
   ASSERT_EQ(configuration.size(), 27u);
   EXPECT_EQ(configuration[2], 27);
   EXPECT_EQ(Bytes(configuration.begin() + 18, configuration.end()),
-            (Bytes{9, 0x21, 0x09, 0xE8, 0x03, 0x00, 0x04, 0x10, 0x01}));
+            (Bytes{9, 0x21, 0x0D, 0xE8, 0x03, 0x00, 0x04, 0x10, 0x01}));
+}
+
+// The BOS and the Microsoft OS 2.0 descriptor set of a single-function WinUSB device, byte by byte
+// in Microsoft's published layout.
+const Bytes kBos = {
+    0x05, 0x0F, 0x21, 0x00, 0x01,                    // BOS header: 33 bytes, one capability
+    0x1C, 0x10, 0x05, 0x00,                          // platform capability, 28 bytes
+    0xDF, 0x60, 0xDD, 0xD8, 0x89, 0x45, 0xC7, 0x4C,  // {D8DD60DF-4589-4CC7-
+    0x9C, 0xD2, 0x65, 0x9D, 0x9E, 0x64, 0x8A, 0x9F,  // 9CD2-659D9E648A9F}
+    0x00, 0x00, 0x03, 0x06,                          // Windows 8.1
+    0xA2, 0x00, 0x20, 0x00};                         // set of 162 bytes, vendor code 0x20
+const Bytes kMsOs20Set = {
+    0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x06, 0xA2, 0x00,  // set header, 162 bytes
+    0x14, 0x00, 0x03, 0x00, 'W', 'I', 'N', 'U', 'S', 'B', 0, 0,  // compatible ID
+    0, 0, 0, 0, 0, 0, 0, 0,                                      // no sub-compatible ID
+    0x84, 0x00, 0x04, 0x00, 0x07, 0x00, 0x2A, 0x00,  // registry property, REG_MULTI_SZ, name
+    'D', 0, 'e', 0, 'v', 0, 'i', 0, 'c', 0, 'e', 0, 'I', 0, 'n', 0, 't', 0, 'e', 0, 'r', 0,
+    'f', 0, 'a', 0, 'c', 0, 'e', 0, 'G', 0, 'U', 0, 'I', 0, 'D', 0, 's', 0, 0, 0,
+    0x50, 0x00,  // data
+    '{', 0, '5', 0, 'E', 0, '1', 0, 'C', 0, '7', 0, 'A', 0, '9', 0, '3', 0, '-', 0,
+    '2', 0, 'B', 0, '6', 0, '4', 0, '-', 0, '4', 0, 'D', 0, '0', 0, 'F', 0, '-', 0,
+    '9', 0, 'A', 0, '8', 0, '3', 0, '-', 0, 'C', 0, '6', 0, '1', 0, 'E', 0, '2', 0,
+    '7', 0, 'B', 0, '4', 0, 'D', 0, '8', 0, '5', 0, '0', 0, '}', 0, 0, 0, 0, 0};
+
+// What each device on the bus answers for the requests Windows sends to bind WinUSB: the Orvale
+// device has the descriptors in both modes unless the state file takes them away; the other maker's
+// device never has them.
+TEST(EmulatedDevice, AnswersMicrosoftOsDescriptorsOnlyWhenItHasThem) {
+  const struct {
+    const char* name;
+    const char* mode;
+    bool msOsDescriptors;
+    bool otherDevice;
+    bool expected;
+  } devices[] = {{"runtime", "runtime", true, false, true},
+                 {"DFU mode", "dfu", true, false, true},
+                 {"runtime without", "runtime", false, false, false},
+                 {"DFU mode without", "dfu", false, false, false},
+                 {"other maker's device", "dfu", true, true, false}};
+  const struct {
+    const char* name;
+    std::uint8_t requestType;
+    std::uint8_t request;
+    std::uint16_t value;
+    std::uint16_t index;
+    std::uint16_t length;
+    Bytes reply;  // with the descriptors; without them, a stall
+  } requests[] = {
+      {"whole BOS", 0x80, 6, 0x0F00, 0, 255, kBos},
+      {"BOS header", 0x80, 6, 0x0F00, 0, 5, Bytes(kBos.begin(), kBos.begin() + 5)},
+      {"whole set", 0xC0, 0x20, 0, 7, 255, kMsOs20Set},
+      {"set header", 0xC0, 0x20, 0, 7, 10, Bytes(kMsOs20Set.begin(), kMsOs20Set.begin() + 10)},
+      {"set, wIndex 6", 0xC0, 0x20, 0, 6, 255, {}},
+      {"another vendor code", 0xC0, 0x21, 0, 7, 255, {}},
+      {"set to the interface", 0xC1, 0x20, 0, 7, 255, {}},
+  };
+  for (const auto& d : devices) {
+    SCOPED_TRACE(d.name);
+    DeviceStateFile state;
+    state.mode = d.mode;
+    state.msOsDescriptors = d.msOsDescriptors;
+    state.otherDevice = d.otherDevice;
+    const BusDevice onBus = devicesOnBus(state).back();
+    EmulatedDevice device(onBus.identity, onBus.dfu);
+
+    const ControlReply descriptor = device.control({0x80, 6, 0x0100, 0, 18}, {});
+    ASSERT_TRUE(descriptor);
+    EXPECT_EQ(Bytes(descriptor->begin() + 2, descriptor->begin() + 4),
+              d.expected ? (Bytes{0x10, 0x02}) : (Bytes{0x00, 0x02}));  // bcdUSB 2.10 or 2.00
+    for (const auto& r : requests) {
+      SCOPED_TRACE(r.name);
+      const ControlReply reply =
+          device.control({r.requestType, r.request, r.value, r.index, r.length}, {});
+      if (d.expected && !r.reply.empty()) {
+        EXPECT_EQ(reply, r.reply);
+      } else {
+        EXPECT_FALSE(reply);
+      }
+    }
+  }
 }
 
 TEST(Bus, StateAfterRunFollowsTheDevice) {

@@ -15,6 +15,8 @@ constexpr std::uint8_t kSetConfiguration = 9;
 constexpr std::uint8_t kGetInterface = 10;
 constexpr std::uint8_t kSetInterface = 11;
 
+constexpr std::uint8_t kVendorToHostDevice = 0xC0;  // bmRequestType: vendor, IN, to the device
+
 }  // namespace
 
 EmulatedDevice::EmulatedDevice(UsbIdentity identity, DfuStateMachine::Options dfu)
@@ -26,6 +28,10 @@ ControlReply EmulatedDevice::control(const SetupPacket& setup, const Bytes& data
     reply = standardRequest(setup);
   } else if (setup.type() == 1 && (setup.requestType & 0x1F) == 1 && (setup.index & 0xFF) == 0) {
     reply = dfu_.handle(setup, data);
+  } else if (setup.requestType == kVendorToHostDevice && setup.request == kMsOsVendorCode &&
+             setup.value == 0 && setup.index == kMsOs20DescriptorIndex) {
+    reply = msOs20DescriptorSet(identity_);
+    if (reply->empty()) reply.reset();
   }
   if (reply && reply->size() > setup.length) reply->resize(setup.length);
   return reply;
@@ -40,6 +46,7 @@ ControlReply EmulatedDevice::standardRequest(const SetupPacket& setup) {
       if (type == 1) d = deviceDescriptor(identity_);
       if (type == 2 && index == 0) d = configurationDescriptor(identity_);
       if (type == 3) d = stringDescriptor(identity_, index);
+      if (type == 0x0F && index == 0) d = bosDescriptor(identity_);
       if (type == 0x21) d = dfuFunctionalDescriptor(identity_);
       if (d.empty()) return std::nullopt;
       return d;

@@ -1,5 +1,6 @@
 // One emulated USB device as its control endpoint answers: the standard requests from its
-// descriptors, the DFU class requests from its state machine. Plain C++, no USB transport.
+// descriptors, the DFU class requests from its state machine, the vendor request for its Microsoft
+// OS 2.0 descriptor set. Plain C++, no USB transport.
 #pragma once
 
 #include "tools/orvale_usb_device/descriptors.h"

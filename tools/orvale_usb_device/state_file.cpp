@@ -33,6 +33,8 @@ std::string formatStateFile(const DeviceStateFile& s) {
       << "absent_runs=" << s.absentRuns << '\n'
       << "absent_after_detach=" << s.absentAfterDetach << '\n'
       << "detach=" << (s.detachNeedsReset ? "reset" : "self") << '\n'
+      << "manifest=" << (s.manifestWaitsForReset ? "wait-reset" : "self") << '\n'
+      << "ms_os_descriptors=" << (s.msOsDescriptors ? 1 : 0) << '\n'
       << "download_error=" << (s.downloadError ? 1 : 0) << '\n'
       << "access=" << (s.accessDenied ? "denied" : "granted") << '\n'
       << "other_device=" << (s.otherDevice ? 1 : 0) << '\n';
@@ -70,6 +72,11 @@ std::optional<DeviceStateFile> parseStateFile(std::string_view text) {
     } else if (key == "detach") {
       ok &= value == "self" || value == "reset";
       s.detachNeedsReset = value == "reset";
+    } else if (key == "manifest") {
+      ok &= value == "self" || value == "wait-reset";
+      s.manifestWaitsForReset = value == "wait-reset";
+    } else if (key == "ms_os_descriptors") {
+      ok &= parseFlag(value, s.msOsDescriptors);
     } else if (key == "download_error") {
       ok &= parseFlag(value, s.downloadError);
     } else if (key == "access") {

@@ -21,6 +21,10 @@ struct DeviceStateFile {
   int absentRuns = 0;             // the device is off the bus for this many more runs
   int absentAfterDetach = 0;      // after a detach, it stays away for this many runs
   bool detachNeedsReset = false;  // "detach=reset": no bitWillDetach; leaves only on a USB reset
+  // "manifest=wait-reset": not manifestation tolerant; after a download it waits in
+  // dfuMANIFEST-WAIT-RESET for the host's USB reset before it runs the new image.
+  bool manifestWaitsForReset = false;
+  bool msOsDescriptors = true;    // "ms_os_descriptors=0": no BOS, no MS OS 2.0 set, USB 2.00
   bool downloadError = false;     // reports errWRITE during the download, keeps its firmware
   bool accessDenied = false;      // "access=denied": the device node cannot be opened
   bool otherDevice = false;       // an unrelated DFU-mode device is on the bus as well

@@ -16,6 +16,8 @@ TEST(StateFile, RoundTripsEveryKey) {
   s.absentRuns = 1;
   s.absentAfterDetach = 4;
   s.detachNeedsReset = s.downloadError = s.accessDenied = s.otherDevice = true;
+  s.manifestWaitsForReset = true;
+  s.msOsDescriptors = false;
   const auto back = parseStateFile(formatStateFile(s));
   ASSERT_TRUE(back);
   EXPECT_EQ(formatStateFile(*back), formatStateFile(s));
@@ -23,7 +25,8 @@ TEST(StateFile, RoundTripsEveryKey) {
 
 TEST(StateFile, RefusesValuesItCannotTake) {
   for (const char* text : {"mode=boot\n", "version=0100x\n", "version=01AB\n", "alt_settings=0\n",
-                           "absent_runs=-1\n", "download_error=yes\n", "detach=never\n"}) {
+                           "absent_runs=-1\n", "download_error=yes\n", "detach=never\n",
+                           "manifest=reset\n", "ms_os_descriptors=no\n"}) {
     EXPECT_FALSE(parseStateFile(text)) << text;
   }
   const auto partial = parseStateFile("version=0102\r\nunknown=1\nno equals sign\n");

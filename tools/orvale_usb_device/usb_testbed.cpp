@@ -52,6 +52,12 @@ std::string recordValue(const std::string& text) {
   return escaped;
 }
 
+// The record line of a text attribute, which ends in a line feed as the kernel writes it: readers
+// such as usbutils drop the last character of a string attribute.
+std::string attributeLine(const std::string& name, const std::string& text) {
+  return "A: " + name + "=" + recordValue(text) + "\\n\n";
+}
+
 std::string devicePath(int devnum) {
   char path[64];
   (void)std::snprintf(path, sizeof path, "/dev/bus/usb/001/%03d", devnum);
@@ -261,14 +267,15 @@ bool UsbTestbed::add(const BusDevice& device, std::string& error) {
       "E: DEVNAME=" + node + "\n" + "E: DEVTYPE=usb_device\n" + "E: SUBSYSTEM=usb\n" +
       "E: BUSNUM=001\n" + "E: DEVNUM=" + node.substr(node.size() - 3) + "\n" +
       "E: PRODUCT=" + hexNoPad(id.vendor) + "/" + hexNoPad(id.product) + "/" +
-      hexNoPad(id.bcdDevice) + "\n" + "A: idVendor=" + hex4(id.vendor) + "\n" +
-      "A: idProduct=" + hex4(id.product) + "\n" + "A: bcdDevice=" + hex4(id.bcdDevice) + "\n" +
-      "A: busnum=1\n" + "A: devnum=" + std::to_string(device.devnum) + "\n" +
-      "A: dev=189:" + std::to_string(device.devnum - 1) + "\n" + "A: speed=480\n" +
-      "A: bConfigurationValue=1\n" + "A: bNumConfigurations=1\n" +
-      "A: manufacturer=" + recordValue(id.manufacturer) + "\n" +
-      "A: product=" + recordValue(id.productName) + "\n" + "A: serial=" + recordValue(id.serial) +
-      "\n" + "H: descriptors=" + hex + "\n";
+      hexNoPad(id.bcdDevice) + "\n" + attributeLine("idVendor", hex4(id.vendor)) +
+      attributeLine("idProduct", hex4(id.product)) +
+      attributeLine("bcdDevice", hex4(id.bcdDevice)) +
+      attributeLine("busnum", "1") + attributeLine("devnum", std::to_string(device.devnum)) +
+      attributeLine("dev", "189:" + std::to_string(device.devnum - 1)) +
+      attributeLine("speed", "480") + attributeLine("bConfigurationValue", "1") +
+      attributeLine("bNumConfigurations", "1") + attributeLine("manufacturer", id.manufacturer) +
+      attributeLine("product", id.productName) + attributeLine("serial", id.serial) +
+      "H: descriptors=" + hex + "\n";
   GError* addError = nullptr;
   if (!umockdev_testbed_add_from_string(testbed, record.c_str(), &addError)) {
     error = std::string("umockdev refused the device: ") + addError->message;
