@@ -20,7 +20,7 @@ for test in $named; do
   else
     suite=${test%%.*} name=${test#*.}
     grep -rqE "TEST(_F|_P)?\($suite, $name\)" "$source_dir/tests" "$source_dir/service" "$source_dir/upgrade" \
-      "$source_dir/eventlog" "$source_dir/platform" || problems+=("no test $test")
+      "$source_dir/eventlog" "$source_dir/platform" "$source_dir/tools" || problems+=("no test $test")
   fi
 done
 scenarios=$(sed -n '/^## Fault matrix/,$p' "$doc" | grep -oE '`e2e_[a-z-]+`' | tr -d '`')

@@ -126,7 +126,8 @@ expect_detach() {  # expect_detach [SERIAL_ARGUMENT]
   eng 4 'analyseBuffer updev.mode 0'
 }
 
-# What the tool prints for a download of the 1024-byte image of package 0102.
+# What the tool prints for a download of the 1024-byte image of package 0102, up to the end of
+# manifestation.
 download_output=$tool_heading
 download_output+=$'Opening DFU capable USB device...\r\n'
 download_output+=$'Device ID c4e2:8352\r\n'
@@ -143,24 +144,30 @@ download_output+=$'\rDownload\t[============             ]  50%         1024 byt
 download_output+=$'\rDownload\t[=========================] 100%         1024 bytes\r\n'
 download_output+=$'Download done.\r\n'
 download_output+=$'DFU state(7) = dfuMANIFEST, status(0) = No error condition is present\r\n'
-download_output+=$'DFU state(8) = dfuMANIFEST-WAIT-RESET, status(0) = No error condition is present\r\n'
-download_output+=$'Resetting USB to switch back to runtime mode\r\n'
-download_output+=$'Done!\r\n'
+# How the download ends: a manifestation-tolerant device says so with dfuIDLE and restarts by
+# itself; one that waits for the host's USB reset gets a reset that WinUSB never carries out.
+download_end_tolerant=$'DFU state(2) = dfuIDLE, status(0) = No error condition is present\r\n'
+download_end_tolerant+=$'Done!\r\n'
+download_end_wait_reset=$'DFU state(8) = dfuMANIFEST-WAIT-RESET, status(0) = No error condition is present\r\n'
+download_end_wait_reset+=$'Resetting USB to switch back to runtime mode\r\n'
+download_end_wait_reset+=$'Done!\r\n'
 
-expect_download() {  # expect_download [SERIAL_ARGUMENT]
+expect_download() {  # expect_download [SERIAL_ARGUMENT [wait-reset]]
+  local output=$download_output$download_end_tolerant
+  [[ ${2:-} != wait-reset ]] || output=$download_output$download_end_wait_reset
   local command="dfu-util.exe -d c4e2:8351,c4e2:8352 -S ${1:-A7X2249} -D \"${install_dir_text}orvale-0102.dfu\""
   eng 4 'starting doUpgrade '
   eng 4 "cmdline is $command"
   eng 4 "doCmd updev.mode 1 cmdline is $command"
   eng 4 'doCmd enter sleep'
   eng 4 'doCmd end sleep'
-  eng 4 "handlePipeInfo updev.mode 1 strOutput= $download_output"
+  eng 4 "handlePipeInfo updev.mode 1 strOutput= $output"
   # Every line after the first is reported, the CR-only ones too.
   local line first=1
   while IFS= read -r line; do
     if ((first)); then first=0; continue; fi
     [[ -z $line ]] || eng 4 "analyseBuffer countCmd == 1 strTmp= $line"
-  done <<<"$download_output"
+  done <<<"$output"
   eng 4 'analyseBuffer updev.mode 1'
 }
 

@@ -5,9 +5,10 @@
 # Scenarios: product (install, start, stop, uninstall of the real product); with the test host and
 # the real dfu-util's Windows build over the emulated Orvale device (tools/emulated_libusb) as
 # dfu-util.exe: upgrade, dfu, up-to-date, absent, no-package, not-orvale, hundred-arrivals, and one
-# per misbehaviour of the device: stays-away, detach-on-reset, download-error, unopenable,
-# other-device, other-serial, alternates, hostile-serial, serial-with-quotes; and real-tool-no-device
-# (the dfu-util.exe built from Debian's sources, which the MSI carries, with no device).
+# per misbehaviour of the device: stays-away, detach-on-reset, manifest-wait-reset, download-error,
+# unopenable, other-device, other-serial, alternates, hostile-serial, serial-with-quotes; and
+# real-tool-no-device (the dfu-util.exe built from Debian's sources, which the MSI carries, with no
+# device).
 # Writes a JUnit report BUILD_DIR/test-results/e2e_SCENARIO.xml and exits non-zero on failure.
 set -uo pipefail
 . "$(dirname "$0")/../../scripts/lib/wine_address_space.sh" && without_address_randomisation "$0" "$@"
@@ -436,13 +437,44 @@ scenario_stays_away() {
   check "away for three runs more" state_is absent_runs 3
 }
 
-# No bitWillDetach: the device leaves runtime mode only on a USB reset, which the tool sends after
-# the detach request; the second arrival finds it in DFU mode and downloads.
+# No bitWillDetach: the device leaves runtime mode only on a USB reset, which the tool asks for
+# after the detach request and which WinUSB never carries out. The device stays in runtime mode and
+# never arrives in DFU mode; the service keeps waiting for it until it is stopped.
 scenario_detach_on_reset() {
   setup_test_host 0102 mode=runtime version=0100 detach=reset
-  arrive_and_detach
+  check "arrival accepted" arrive
+  check "detach run ended" wait_for 60 detach_runs_end 1
+  expect_arrival
+  expect_package_choice
+  expect_listing "$(runtime_line 0100)" 0 0100 A7X2249
+  expect_detach
+  check "the device stays in runtime mode: it was never reset" state_is mode runtime
+  check "service keeps waiting" registered
+  wine net stop "$service" </dev/null >"$work/net-stop.out" 2>&1
+  check "net stop" test $? = 0
+  svc 4 'control code: SERVICE_CONTROL_STOP.'
+  svc 4 'enter onStop function.'
+  svc 4 'unregister device notification.'
+  svc 4 'service control stop success.'
+  check_all_events
+  expect_device runtime 0100
+}
+
+# Not manifestation tolerant: after the download the device waits in dfuMANIFEST-WAIT-RESET for the
+# host's reset, which WinUSB never carries out. It has received the image but stays in DFU mode at
+# its old version until it is unplugged; the run counts as handled and the service removes itself.
+scenario_manifest_wait_reset() {
+  setup_test_host 0102 mode=dfu version=0100 manifest=wait-reset
   arrival_path "$orvale_dfu_path"
-  arrive_and_download "second arrival"
+  check "arrival accepted" arrive
+  expect_arrival
+  expect_package_choice
+  expect_listing "$(dfu_line 0100)" 1 0100 A7X2249
+  expect_download A7X2249 wait-reset
+  expect_handled_and_removed
+  expect_device dfu 0100
+  check "the device holds the package's image" \
+    cmp -s "$install_dir/dfu-util.state.firmware" <(head -c 1024 "$install_dir/orvale-0102.dfu")
 }
 
 # The device reports errWRITE during the download: the tool's report is only logged, the run counts
@@ -565,6 +597,7 @@ case $scenario in
   real-tool-no-device) scenario_real_tool_no_device ;;
   stays-away) scenario_stays_away ;;
   detach-on-reset) scenario_detach_on_reset ;;
+  manifest-wait-reset) scenario_manifest_wait_reset ;;
   download-error) scenario_download_error ;;
   unopenable) scenario_unopenable ;;
   other-device) scenario_other_device ;;

@@ -178,8 +178,7 @@ TEST_F(RealDeviceService, TwoArrivalUpgradeWithTheRealTool) {
       u"\rDownload\t[=========================] 100%           23 bytes",
       u"Download done.",
       u"DFU state(7) = dfuMANIFEST, status(0) = No error condition is present",
-      u"DFU state(8) = dfuMANIFEST-WAIT-RESET, status(0) = No error condition is present",
-      u"Resetting USB to switch back to runtime mode",
+      u"DFU state(2) = dfuIDLE, status(0) = No error condition is present",
       u"Done!"};
   std::vector<Expected> downloadReport;
   for (const Text& line : downloadLines) {

@@ -1,7 +1,9 @@
-// The libusb-1.0 functions of include/libusb.h over the emulated bus: enumeration and descriptors
-// as a host stack reads them from each device's control endpoint, and control transfers handed to
-// the device. One bus per process, read at libusb_init and written back once, at libusb_exit or at
-// the process's exit (dfu-util's error paths end with exit() and never call libusb_exit).
+// The libusb-1.0 functions of include/libusb.h over the emulated bus, as libusb 1.0.26's Windows
+// backend over WinUSB behaves wherever it differs from Linux (docs/winusb-emulation.md lists each
+// difference): descriptors read once at enumeration and served from that copy, a device that one
+// process holds open refused to every other opener, and a reset that resets nothing. One bus per
+// process, read at libusb_init and written back once, at libusb_exit or at the process's exit
+// (dfu-util's error paths end with exit() and never call libusb_exit).
 #include <libusb.h>
 
 #include <algorithm>
@@ -14,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/emulated_libusb/device_hold.h"
 #include "tools/emulated_libusb/emulated_bus.h"
 #include "tools/emulated_libusb/state_location.h"
 
@@ -23,10 +26,15 @@ struct libusb_context {
 
 struct libusb_device {
   qwus::usbdevice::EmulatedBus::Device* onBus = nullptr;
+  // What the enumeration read: the device descriptor and configuration 0 (empty when the device
+  // did not answer).
+  qwus::usbdevice::Bytes deviceDescriptor;
+  qwus::usbdevice::Bytes configuration;
 };
 
 struct libusb_device_handle {
   libusb_device* dev = nullptr;
+  qwus::usbdevice::DeviceHold hold;
 };
 
 namespace qwus::usbdevice {
@@ -173,8 +181,16 @@ int libusb_init(libusb_context** ctx) {
     }
     e.loaded = true;
     e.devices.clear();
+    // Windows' libusb reads each device's descriptors from its hub when it enumerates, and
+    // answers from that copy, whatever driver the device has.
     for (const auto& device : e.bus.devices()) {
-      e.devices.push_back(std::make_unique<libusb_device>(libusb_device{device.get()}));
+      auto dev = std::make_unique<libusb_device>();
+      dev->onBus = device.get();
+      const auto d = qwus::usbdevice::readDescriptor(device->device, LIBUSB_DT_DEVICE, 0);
+      const auto c = qwus::usbdevice::readDescriptor(device->device, LIBUSB_DT_CONFIG, 0);
+      if (d) dev->deviceDescriptor = *d;
+      if (c) dev->configuration = *c;
+      e.devices.push_back(std::move(dev));
     }
     if (!e.exitHookSet) {
       e.exitHookSet = std::atexit(qwus::usbdevice::finishRun) == 0;
@@ -232,9 +248,8 @@ void libusb_unref_device(libusb_device*) {}
 
 int libusb_get_device_descriptor(libusb_device* dev, struct libusb_device_descriptor* desc) {
   using qwus::usbdevice::le16;
-  const auto reply = qwus::usbdevice::readDescriptor(dev->onBus->device, LIBUSB_DT_DEVICE, 0);
-  if (!reply || reply->size() < 18) return LIBUSB_ERROR_IO;
-  const qwus::usbdevice::Bytes& d = *reply;
+  const qwus::usbdevice::Bytes& d = dev->deviceDescriptor;
+  if (d.size() < 18) return LIBUSB_ERROR_IO;
   *desc = {d[0],       d[1],        le16(d, 2),  d[4],  d[5],  d[6],  d[7],
            le16(d, 8), le16(d, 10), le16(d, 12), d[14], d[15], d[16], d[17]};
   return LIBUSB_SUCCESS;
@@ -242,9 +257,9 @@ int libusb_get_device_descriptor(libusb_device* dev, struct libusb_device_descri
 
 int libusb_get_config_descriptor(libusb_device* dev, uint8_t config_index,
                                  struct libusb_config_descriptor** config) {
-  auto reply = qwus::usbdevice::readDescriptor(dev->onBus->device, LIBUSB_DT_CONFIG, config_index);
-  if (!reply) return LIBUSB_ERROR_NOT_FOUND;
-  auto parsed = qwus::usbdevice::parseConfiguration(std::move(*reply));
+  // Every emulated device has one configuration.
+  if (config_index != 0 || dev->configuration.empty()) return LIBUSB_ERROR_NOT_FOUND;
+  auto parsed = qwus::usbdevice::parseConfiguration(dev->configuration);
   if (parsed == nullptr) return LIBUSB_ERROR_IO;
   *config = &parsed->config;
   emulation().configs.emplace(*config, std::move(parsed));
@@ -283,17 +298,22 @@ int libusb_get_port_numbers(libusb_device* dev, uint8_t* port_numbers, int port_
 int libusb_open(libusb_device* dev, libusb_device_handle** dev_handle) {
   // Windows' libusb answers so for a device that has no WinUSB driver bound.
   if (dev->onBus->placement.accessDenied) return LIBUSB_ERROR_NOT_SUPPORTED;
-  *dev_handle = new libusb_device_handle{dev};
+  // WinUSB lets one handle at a time open a device: the CreateFile of every other opener fails
+  // with ERROR_ACCESS_DENIED, which libusb's winusbx_open answers with LIBUSB_ERROR_ACCESS.
+  qwus::usbdevice::DeviceHold hold(qwus::usbdevice::holdFile(
+      qwus::usbdevice::stateFile(), dev->onBus->placement.sysName));
+  if (!hold.held()) return LIBUSB_ERROR_ACCESS;
+  *dev_handle = new libusb_device_handle{dev, std::move(hold)};
   return LIBUSB_SUCCESS;
 }
 
 void libusb_close(libusb_device_handle* dev_handle) { delete dev_handle; }
 
-int libusb_set_configuration(libusb_device_handle* dev_handle, int configuration) {
-  const int sent =
-      libusb_control_transfer(dev_handle, LIBUSB_ENDPOINT_OUT, LIBUSB_REQUEST_SET_CONFIGURATION,
-                              static_cast<uint16_t>(configuration), 0, nullptr, 0, 1000);
-  return sent < 0 ? sent : LIBUSB_SUCCESS;
+// WinUSB sends no SET_CONFIGURATION: libusb's winusbx_submit_control_transfer completes the one
+// that names the active configuration (every emulated device's only one, 1) without sending it,
+// and refuses any other.
+int libusb_set_configuration(libusb_device_handle*, int configuration) {
+  return configuration == 1 ? LIBUSB_SUCCESS : LIBUSB_ERROR_NOT_SUPPORTED;
 }
 
 int libusb_claim_interface(libusb_device_handle*, int) { return LIBUSB_SUCCESS; }
@@ -309,10 +329,10 @@ int libusb_set_interface_alt_setting(libusb_device_handle* dev_handle, int inter
   return sent < 0 ? sent : LIBUSB_SUCCESS;
 }
 
-int libusb_reset_device(libusb_device_handle* dev_handle) {
-  dev_handle->dev->onBus->device.usbReset();
-  return LIBUSB_SUCCESS;
-}
+// WinUSB cannot reset a port: libusb's winusbx_reset_device aborts, flushes and resets the
+// interfaces' pipes (the emulated devices have none beyond endpoint zero) and returns success. The
+// device is never reset, so it changes neither its mode nor its state.
+int libusb_reset_device(libusb_device_handle*) { return LIBUSB_SUCCESS; }
 
 int libusb_control_transfer(libusb_device_handle* dev_handle, uint8_t request_type,
                             uint8_t bRequest, uint16_t wValue, uint16_t wIndex, unsigned char* data,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <libusb.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -116,33 +117,78 @@ TEST_F(LibusbEmulation, RunEndedByExitStillWritesTheState) {
   EXPECT_EQ(stateAfter().mode, "dfu");
 }
 
-TEST_F(LibusbEmulation, DownloadAndResetLandTheImageAndTheVersion) {
-  DeviceStateFile dfu;
-  dfu.mode = "dfu";
-  useState(dfu);
-  const auto devices = begin();
-  libusb_device_handle* handle = nullptr;
-  ASSERT_EQ(libusb_open(devices[0], &handle), 0);
-  unsigned char image[] = {0x07, 0x03, 'f', 'w'};
-  unsigned char status[6] = {};
-  EXPECT_EQ(libusb_control_transfer(handle, 0x21, 1, 0, 0, image, sizeof image, 1000), 4);
-  EXPECT_EQ(libusb_control_transfer(handle, 0xA1, 3, 0, 0, status, 6, 1000), 6);
-  EXPECT_EQ(libusb_control_transfer(handle, 0x21, 1, 1, 0, nullptr, 0, 1000), 0);
-  for (int i = 0; i < 2; ++i) libusb_control_transfer(handle, 0xA1, 3, 0, 0, status, 6, 1000);
-  EXPECT_EQ(status[4], 8);  // dfuMANIFEST-WAIT-RESET
-  EXPECT_EQ(libusb_reset_device(handle), 0);
-  libusb_close(handle);
-  libusb_exit(nullptr);
-  libusb_exit(nullptr);  // a second end writes nothing more
+// A download lands the image either way; the device runs it after the run only when it restarts
+// by itself, since the reset that dfu-util sends a device waiting for one resets nothing on WinUSB.
+TEST_F(LibusbEmulation, DownloadLandsTheImageAndResetChangesNothing) {
+  const struct {
+    bool waitsForReset;
+    int lastState;  // what the download's last GETSTATUS reports
+    const char* endMode;
+    const char* endVersion;
+  } cases[] = {{false, 2, "runtime", "0307"}, {true, 8, "dfu", "0100"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.waitsForReset ? "manifest=wait-reset" : "manifest=self");
+    DeviceStateFile dfu;
+    dfu.mode = "dfu";
+    dfu.manifestWaitsForReset = c.waitsForReset;
+    useState(dfu);
+    std::filesystem::remove(firmwareFile(file));
+    const auto devices = begin();
+    libusb_device_handle* handle = nullptr;
+    ASSERT_EQ(libusb_open(devices[0], &handle), 0);
+    unsigned char image[] = {0x07, 0x03, 'f', 'w'};
+    unsigned char status[6] = {};
+    EXPECT_EQ(libusb_control_transfer(handle, 0x21, 1, 0, 0, image, sizeof image, 1000), 4);
+    EXPECT_EQ(libusb_control_transfer(handle, 0xA1, 3, 0, 0, status, 6, 1000), 6);
+    EXPECT_EQ(libusb_control_transfer(handle, 0x21, 1, 1, 0, nullptr, 0, 1000), 0);
+    for (int i = 0; i < 2; ++i) libusb_control_transfer(handle, 0xA1, 3, 0, 0, status, 6, 1000);
+    EXPECT_EQ(status[4], c.lastState);
+    EXPECT_EQ(libusb_reset_device(handle), 0);
+    libusb_close(handle);
+    libusb_exit(nullptr);
+    libusb_exit(nullptr);  // a second end writes nothing more
 
-  EXPECT_EQ(stateAfter().mode, "runtime");
-  EXPECT_EQ(stateAfter().version, "0307");
-  std::ifstream in(firmwareFile(file), std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  EXPECT_EQ(bytes.str(), std::string("\x07\x03"
-                                     "fw",
-                                     4));
+    EXPECT_EQ(stateAfter().mode, c.endMode);
+    EXPECT_EQ(stateAfter().version, c.endVersion);
+    std::ifstream in(firmwareFile(file), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    EXPECT_EQ(bytes.str(), std::string("\x07\x03"
+                                       "fw",
+                                       4));
+  }
+}
+
+// WinUSB opens a device for one handle at a time: while one is open, every other opener is refused
+// as libusb refuses it, and the device is free again once that handle is closed.
+TEST_F(LibusbEmulation, DeviceHeldOpenRefusesEveryOtherOpener) {
+  useState({});
+  const auto devices = begin();
+  ASSERT_EQ(devices.size(), 1u);
+  libusb_device_handle* first = nullptr;
+  libusb_device_handle* second = nullptr;
+  ASSERT_EQ(libusb_open(devices[0], &first), 0);
+  EXPECT_EQ(libusb_open(devices[0], &second), LIBUSB_ERROR_ACCESS);
+#ifdef QWUS_EMULATED_DFU_UTIL
+  // Another process: the real tool lists the device it cannot open, as it does on Windows. It
+  // reads the state file in its own folder, which is this one's.
+  const std::filesystem::path tool = folder.path() / "dfu-util.exe";
+  std::filesystem::copy_file(QWUS_EMULATED_DFU_UTIL, tool);
+  const std::string command = "\"" + tool.string() + "\" -l 2>&1";
+  std::string out;
+  if (FILE* run = _popen(command.c_str(), "rb")) {
+    char chunk[256];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, run)) > 0;) out.append(chunk, n);
+    _pclose(run);
+  }
+  EXPECT_NE(out.find("Cannot open DFU device c4e2:8351 found on devnum 7 (LIBUSB_ERROR_ACCESS)\r\n"),
+            std::string::npos)
+      << out;
+#endif
+  libusb_close(first);
+  EXPECT_EQ(libusb_open(devices[0], &second), 0);
+  libusb_close(second);
+  libusb_exit(nullptr);
 }
 
 TEST_F(LibusbEmulation, StateFileItCannotReadStopsTheRun) {

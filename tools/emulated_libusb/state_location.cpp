@@ -37,4 +37,10 @@ std::filesystem::path stateFile() {
 
 void setStateFile(const std::filesystem::path& file) { chosen() = file; }
 
+std::filesystem::path holdFile(const std::filesystem::path& stateFile, const std::string& sysName) {
+  std::filesystem::path file = stateFile;
+  file += "." + sysName + ".open";
+  return file;
+}
+
 }  // namespace qwus::usbdevice
