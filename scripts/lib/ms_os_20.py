@@ -1,0 +1,105 @@
+# Microsoft OS 2.0 descriptors as Windows reads them to bind WinUSB by itself: the platform
+# capability in the BOS descriptor, and the descriptor set it points to. Plain parsing, no USB.
+import struct
+
+# The MS OS 2.0 platform capability's UUID {D8DD60DF-4589-4CC7-9CD2-659D9E648A9F}, as on the wire.
+PLATFORM_UUID = bytes.fromhex("DF60DDD88945C74C9CD2659D9E648A9F")
+# Windows 8.1: the oldest version that reads MS OS 2.0 descriptors.
+MIN_WINDOWS_VERSION = 0x06030000
+# The set is fetched with wIndex MS_OS_20_DESCRIPTOR_INDEX.
+DESCRIPTOR_INDEX = 7
+REG_MULTI_SZ = 7
+
+BOS_TYPE = 0x0F
+DEVICE_CAPABILITY_TYPE = 0x10
+PLATFORM_CAPABILITY = 0x05
+
+SET_HEADER = 0
+COMPATIBLE_ID = 3
+REGISTRY_PROPERTY = 4
+
+
+def platform_capability(bos):
+    """The MS OS 2.0 platform capability of a BOS descriptor as a dict, or None."""
+    offset = 5 if len(bos) >= 5 and bos[1] == BOS_TYPE else len(bos)
+    while offset + 3 <= len(bos):
+        length, kind, capability = bos[offset], bos[offset + 1], bos[offset + 2]
+        if length < 3:
+            break
+        body = bos[offset:offset + length]
+        if (kind == DEVICE_CAPABILITY_TYPE and capability == PLATFORM_CAPABILITY and
+                len(body) >= 28 and body[4:20] == PLATFORM_UUID):
+            windows, total, vendor, alt = struct.unpack_from("<IHBB", body, 20)
+            return {"windows_version": windows, "set_length": total, "vendor_code": vendor,
+                    "alt_enum_code": alt}
+        offset += length
+    return None
+
+
+def _utf16(data):
+    return data.decode("utf-16-le", errors="replace")
+
+
+def parse_set(data):
+    """The features of a descriptor set: {"header": (windows, total) or None, "compatible_ids":
+    [...], "properties": [(data type, name, data bytes)], "errors": [...]}."""
+    found = {"header": None, "compatible_ids": [], "properties": [], "errors": []}
+    offset = 0
+    while offset + 4 <= len(data):
+        length, kind = struct.unpack_from("<HH", data, offset)
+        if length < 4 or offset + length > len(data):
+            found["errors"].append(f"a descriptor at byte {offset} has a bad wLength {length}")
+            return found
+        body = data[offset:offset + length]
+        if kind == SET_HEADER and offset == 0 and length >= 10:
+            found["header"] = struct.unpack_from("<IH", body, 4)
+        elif kind == COMPATIBLE_ID and length >= 20:
+            found["compatible_ids"].append(body[4:12].rstrip(b"\0").decode("ascii", "replace"))
+        elif kind == REGISTRY_PROPERTY and length >= 10:
+            data_type, name_length = struct.unpack_from("<HH", body, 4)
+            name = body[8:8 + name_length]
+            (value_length,) = struct.unpack_from("<H", body, 8 + name_length)
+            value = body[10 + name_length:10 + name_length + value_length]
+            found["properties"].append((data_type, _utf16(name).rstrip("\0"), value))
+        offset += length
+    if offset != len(data):
+        found["errors"].append(f"{len(data) - offset} bytes left over after the last descriptor")
+    return found
+
+
+def problems(bcd_usb, bos, bos_error, msos_set, msos_error, interface_guid):
+    """What keeps Windows from binding WinUSB by itself with interface_guid, as sentences; empty
+    when nothing does."""
+    if bcd_usb < 0x0201:
+        return [f"bcdUSB is {bcd_usb:04x}: Windows asks for a BOS descriptor only from 0201 on"]
+    if bos is None:
+        return [f"no BOS descriptor ({bos_error})"]
+    capability = platform_capability(bos)
+    if capability is None:
+        return ["the BOS descriptor has no MS OS 2.0 platform capability"]
+    found = []
+    if capability["windows_version"] < MIN_WINDOWS_VERSION:
+        found.append(f"dwWindowsVersion {capability['windows_version']:08x} is below 06030000")
+    if msos_set is None:
+        return found + [f"vendor request {capability['vendor_code']:#04x} (wIndex 7) for the "
+                        f"descriptor set failed ({msos_error})"]
+    if len(msos_set) != capability["set_length"]:
+        found.append(f"the descriptor set has {len(msos_set)} bytes, the capability says "
+                     f"{capability['set_length']}")
+    parsed = parse_set(msos_set)
+    found += parsed["errors"]
+    if parsed["header"] is None:
+        found.append("the descriptor set does not start with a set header")
+    elif parsed["header"][1] != len(msos_set):
+        found.append(f"the set header's wTotalLength is {parsed['header'][1]}, the set has "
+                     f"{len(msos_set)} bytes")
+    if "WINUSB" not in parsed["compatible_ids"]:
+        found.append(f"no compatible ID WINUSB (found {parsed['compatible_ids'] or 'none'})")
+    guids = [p for p in parsed["properties"] if p[1] == "DeviceInterfaceGUIDs"]
+    if not guids:
+        found.append("no registry property DeviceInterfaceGUIDs")
+    elif guids[0][0] != REG_MULTI_SZ:
+        found.append(f"DeviceInterfaceGUIDs has data type {guids[0][0]}, not 7 (REG_MULTI_SZ)")
+    elif _utf16(guids[0][2]).upper() != (interface_guid + "\0\0").upper():
+        found.append(f"DeviceInterfaceGUIDs is {_utf16(guids[0][2])!r}, not {interface_guid}")
+    return found
