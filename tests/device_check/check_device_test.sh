@@ -11,14 +11,8 @@ root=$2
 check_device=$root/scripts/check-device
 work=$(mktemp -d "${TMPDIR:-/tmp}/device-check.XXXXXX")
 
-checks=0 failures=0 finished=0
-pass() { checks=$((checks + 1)); echo "ok: $*"; }
-fail() { checks=$((checks + 1)); failures=$((failures + 1)); echo "FAILED: $*"; }
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
+source "$(dirname "$0")/../e2e/checks.sh"  # pass, fail, check and their counts
+finished=0
 finish() {
   ((checks > 0)) || fail "no check ran"
   ((finished)) || fail "the test stopped before its last check"
