@@ -107,4 +107,14 @@ std::vector<Text> splitCommandLine(TextView commandLine) {
   return arguments;
 }
 
+Text programFileName(TextView commandLine) {
+  const std::vector<Text> arguments = splitCommandLine(commandLine);
+  if (arguments.empty() || arguments.front().empty()) return {};
+  const Text& program = arguments.front();
+  if (program.find_first_of(u"\\/:") != Text::npos || program == u"." || program == u"..") {
+    return {};
+  }
+  return program;
+}
+
 }  // namespace qwus

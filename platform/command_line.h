@@ -1,5 +1,5 @@
-// Windows command-line rules, portable: quoting one argument and splitting a command line into
-// arguments exactly as CommandLineToArgvW does.
+// Windows command-line rules, portable: quoting one argument, splitting a command line into
+// arguments exactly as CommandLineToArgvW does, and the program file name it starts.
 #pragma once
 
 #include <vector>
@@ -17,5 +17,9 @@ Text quoteArgument(TextView argument);
 // (the program) ends at the first blank or tab unless quoted, and takes backslashes literally; the
 // others follow the backslash-and-quote rules.
 std::vector<Text> splitCommandLine(TextView commandLine);
+
+// The program of a command line, its first argument, when that is a plain file name: not empty,
+// and free of the characters that name a folder or a drive ('\\', '/', ':'). Empty otherwise.
+Text programFileName(TextView commandLine);
 
 }  // namespace qwus

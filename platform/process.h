@@ -35,14 +35,21 @@ class ProcessLauncher {
 
   // Starts `commandLine` as a child process with standard output and standard error on the
   // write end of `pipe`, which must come from this launcher's createOutputPipe(). The program is
-  // looked up as CreateProcessW looks up a command line without application name: the running
-  // executable's own folder first, then the search path. The child inherits no other handle of
-  // this process. `commandLine` must be writable; the call may change it. Nothing waits for the
-  // child. Returns false when it could not be started.
+  // the command line's first argument, a file name, and it is run only from the launcher's folder:
+  // by that full path, as the application name, with `commandLine` unchanged as its command line.
+  // No other folder is searched, so a first argument that names a folder, or a program missing
+  // from the launcher's folder, fails the start. The child inherits no other handle of this
+  // process. `commandLine` must be writable; the call may change it. Nothing waits for the child.
+  // Returns false when it could not be started.
   virtual bool startProcess(Text& commandLine, OutputPipe& pipe) = 0;
 };
 
-// The running system's launcher. Never destroyed: threads may still use it while the process ends.
+// The running system's launcher, whose folder is the running executable's own. Never destroyed:
+// threads may still use it while the process ends.
 ProcessLauncher& systemProcessLauncher();
+
+// A launcher of the running system whose folder is `folder` (a path without a trailing separator,
+// in this platform's form), for tests that keep their programs in a folder of their own.
+std::unique_ptr<ProcessLauncher> processLauncherIn(const Text& folder);
 
 }  // namespace qwus

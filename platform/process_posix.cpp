@@ -1,5 +1,5 @@
-// POSIX processes and pipes: pipe2 and posix_spawn, with the command line split and the program
-// looked up as Windows does for a command line without application name.
+// POSIX processes and pipes: pipe2 and posix_spawn, with the command line split as Windows splits
+// it and the program taken from the launcher's folder alone.
 #include "platform/process.h"
 
 #include <fcntl.h>
@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -75,6 +74,7 @@ bool isExecutableFile(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
+// The folder of the running executable; empty when unknown.
 std::string ownFolder() {
   char path[PATH_MAX];
   const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
@@ -82,32 +82,6 @@ std::string ownFolder() {
   std::string exe(path, static_cast<std::size_t>(n));
   const auto slash = exe.rfind('/');
   return slash == std::string::npos ? std::string() : exe.substr(0, slash);
-}
-
-// The program's path: as given when it names a folder, else the first executable file of that
-// name in the running executable's folder and then in each folder of PATH. Empty when none.
-std::string findProgram(const std::string& name) {
-  if (name.empty()) return {};
-  if (name.find('/') != std::string::npos) return isExecutableFile(name) ? name : std::string();
-
-  std::vector<std::string> folders{ownFolder()};
-  if (const char* path = std::getenv("PATH")) {
-    std::string list(path);
-    std::size_t start = 0;
-    while (start <= list.size()) {
-      auto end = list.find(':', start);
-      if (end == std::string::npos) end = list.size();
-      if (end > start) folders.push_back(list.substr(start, end - start));
-      start = end + 1;
-    }
-  }
-  for (const auto& folder : folders) {
-    if (folder.empty()) continue;
-    std::string candidate = folder;
-    candidate.append("/").append(name);
-    if (isExecutableFile(candidate)) return candidate;
-  }
-  return {};
 }
 
 // Owns posix_spawn's file actions.
@@ -145,6 +119,8 @@ void reapInBackground(pid_t pid) {
 
 class PosixProcessLauncher final : public ProcessLauncher {
  public:
+  explicit PosixProcessLauncher(std::string folder) : folder_(std::move(folder)) {}
+
   std::unique_ptr<OutputPipe> createOutputPipe() override {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return nullptr;
@@ -155,10 +131,11 @@ class PosixProcessLauncher final : public ProcessLauncher {
     auto* posixPipe = dynamic_cast<PosixOutputPipe*>(&pipe);
     if (posixPipe == nullptr || posixPipe->writeFd() < 0) return false;
 
+    const Text name = programFileName(commandLine);
+    if (folder_.empty() || name.empty()) return false;
+    const std::string program = folder_ + "/" + toUtf8(name);
+    if (!isExecutableFile(program)) return false;
     const std::vector<Text> arguments = splitCommandLine(commandLine);
-    if (arguments.empty()) return false;
-    const std::string program = findProgram(toUtf8(arguments[0]));
-    if (program.empty()) return false;
 
     std::vector<std::string> narrow;
     narrow.reserve(arguments.size());
@@ -190,14 +167,21 @@ class PosixProcessLauncher final : public ProcessLauncher {
     reapInBackground(pid);
     return true;
   }
+
+ private:
+  std::string folder_;
 };
 
 }  // namespace
 
 ProcessLauncher& systemProcessLauncher() {
   // Never destroyed: a worker may still use it while the process ends.
-  static PosixProcessLauncher& launcher = *new PosixProcessLauncher;
+  static PosixProcessLauncher& launcher = *new PosixProcessLauncher(ownFolder());
   return launcher;
+}
+
+std::unique_ptr<ProcessLauncher> processLauncherIn(const Text& folder) {
+  return std::make_unique<PosixProcessLauncher>(toUtf8(folder));
 }
 
 }  // namespace qwus

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <future>
+#include <memory>
 #include <sstream>
+#include <vector>
 
 #include "platform/command_line.h"
 #include "tests/fakes/stand_in_tool.h"
@@ -42,7 +45,6 @@ Collected readAll(OutputPipe& pipe) {
 
 class ProcessLauncherTest : public ::testing::Test {
  protected:
-  ProcessLauncher& launcher = systemProcessLauncher();
   TemporaryDirectory temporary;
 
   // Installs the stand-in with `behaviour` into `subfolder` of the test's folder.
@@ -53,13 +55,16 @@ class ProcessLauncherTest : public ::testing::Test {
     return folder;
   }
 
-  // The command line that starts the stand-in in `folder` by its full path.
-  static Text command(const std::filesystem::path& folder, const Text& arguments) {
-    return u"\"" + pathText(folder / "dfu-util.exe") + u"\" " + arguments;
+  // The system's launcher for the programs of `folder`, kept for the test's length.
+  ProcessLauncher& launcherIn(const std::filesystem::path& folder) {
+    launchers_.push_back(processLauncherIn(pathText(folder)));
+    return *launchers_.back();
   }
 
-  // Starts `commandLine`, closes this process's write end and collects the whole output.
-  Collected run(Text commandLine) {
+  // Starts `commandLine` from `folder`, closes this process's write end and collects the whole
+  // output.
+  Collected run(const std::filesystem::path& folder, Text commandLine) {
+    ProcessLauncher& launcher = launcherIn(folder);
     auto pipe = launcher.createOutputPipe();
     EXPECT_NE(pipe, nullptr);
     if (pipe == nullptr) return {};
@@ -69,6 +74,9 @@ class ProcessLauncherTest : public ::testing::Test {
     pipe->closeReadEnd();
     return collected;
   }
+
+ private:
+  std::vector<std::unique_ptr<ProcessLauncher>> launchers_;
 };
 
 StandInBehaviour output(const char* kind) {
@@ -78,38 +86,63 @@ StandInBehaviour output(const char* kind) {
 }
 
 TEST_F(ProcessLauncherTest, CollectsTheOutputOfAProgramWhosePathHasBlanks) {
-  const auto folder = tool({}, "folder with blanks");
-  const Collected out = run(command(folder, u"-l"));
+  const Collected out = run(tool({}, "folder with blanks"), u"dfu-util.exe -l");
   EXPECT_NE(out.bytes.find("argument: -l"), std::string::npos) << out.bytes;
   EXPECT_NE(out.bytes.find("end of output"), std::string::npos) << out.bytes;
 }
 
-TEST_F(ProcessLauncherTest, FindsTheProgramOnTheSearchPath) {
-  const auto folder = tool({});
-  testing::SearchPathPrefix path(folder);
-  const Collected out = run(u"dfu-util.exe -l");
+// The program comes from the launcher's folder or not at all: one of the same name in the current
+// folder or on PATH, where a user could have planted it, is never run.
+TEST_F(ProcessLauncherTest, RunsOnlyTheProgramOfItsFolder) {
+  const auto own = tool({}, "own");
+  const auto onPath = tool({}, "on path");
+  const auto current = tool({}, "current");
+  const TemporaryDirectory empty;
+  testing::SearchPathPrefix path(onPath);
+  const auto before = std::filesystem::current_path();
+  std::filesystem::current_path(current);
+
+  Text line = u"dfu-util.exe -l";
+  auto pipe = launcherIn(empty.path()).createOutputPipe();
+  ASSERT_NE(pipe, nullptr);
+  EXPECT_FALSE(launcherIn(empty.path()).startProcess(line, *pipe));
+  pipe.reset();
+  const Collected out = run(own, u"dfu-util.exe -l");
+  std::filesystem::current_path(before);
+
   EXPECT_NE(out.bytes.find("argument: -l"), std::string::npos) << out.bytes;
-  EXPECT_EQ(standInArguments(folder), std::vector<std::string>{"[-l]"});
+  EXPECT_EQ(standInArguments(own), std::vector<std::string>{"[-l]"});
+  EXPECT_TRUE(standInArguments(onPath).empty());
+  EXPECT_TRUE(standInArguments(current).empty());
 }
 
-TEST_F(ProcessLauncherTest, ProgramThatDoesNotExistFailsToStart) {
-  const TemporaryDirectory empty;
-  testing::SearchPathPrefix path(empty.path());
-  for (Text line : {Text(u"no-such-tool-5b1e.exe -l"), command(empty.path(), u"-l"), Text()}) {
-    auto pipe = launcher.createOutputPipe();
-    ASSERT_NE(pipe, nullptr);
-    EXPECT_FALSE(launcher.startProcess(line, *pipe)) << toUtf8(line);
+// A command line whose program names a folder or a drive is refused even where that file exists:
+// only a file name is looked up, and only in the launcher's folder.
+TEST_F(ProcessLauncherTest, ProgramThatIsNotAFileNameOfItsFolderFailsToStart) {
+  const auto folder = tool({}, "tool");
+  const Text full = u"\"" + pathText(folder / "dfu-util.exe") + u"\" -l";
+  const Text lines[] = {u"no-such-tool-5b1e.exe -l", full,        u"tool\\dfu-util.exe -l",
+                        u"tool/dfu-util.exe -l",     u"..\\tool\\dfu-util.exe -l",
+                        u"Z:dfu-util.exe -l",        u"\"\" -l", u".. -l", u""};
+  for (const auto& from : {temporary.path(), folder}) {
+    for (Text line : lines) {
+      ProcessLauncher& launcher = launcherIn(from);
+      auto pipe = launcher.createOutputPipe();
+      ASSERT_NE(pipe, nullptr);
+      EXPECT_FALSE(launcher.startProcess(line, *pipe)) << toUtf8(line);
+    }
   }
+  EXPECT_TRUE(standInArguments(folder).empty());
 }
 
 TEST_F(ProcessLauncherTest, CapturesStandardOutputAndStandardError) {
-  const Collected out = run(command(tool({}), u"-e"));
+  const Collected out = run(tool({}), u"dfu-util.exe -e");
   EXPECT_NE(out.bytes.find("argument: -e"), std::string::npos) << out.bytes;  // stdout
   EXPECT_NE(out.bytes.find("stand-in: standard error"), std::string::npos) << out.bytes;  // stderr
 }
 
 TEST_F(ProcessLauncherTest, EmptyOutputFailsTheFirstRead) {
-  const Collected out = run(command(tool(output("silent")), u"-l"));
+  const Collected out = run(tool(output("silent")), u"dfu-util.exe -l");
   EXPECT_EQ(out.reads, 0u);
   EXPECT_TRUE(out.bytes.empty());
 }
@@ -117,7 +150,7 @@ TEST_F(ProcessLauncherTest, EmptyOutputFailsTheFirstRead) {
 TEST_F(ProcessLauncherTest, SeveralMegabytesArriveWholeInReadsOfAtMostTheAskedSize) {
   StandInBehaviour huge = output("huge");
   huge.hugeBytes = 3000000;
-  const Collected out = run(command(tool(huge), u"-l"));
+  const Collected out = run(tool(huge), u"dfu-util.exe -l");
   EXPECT_GT(out.bytes.size(), 3000000u);
   EXPECT_GE(out.reads, 3000000u / 4095);
   EXPECT_LE(out.largestRead, 4095u);
@@ -137,18 +170,18 @@ TEST_F(ProcessLauncherTest, SeveralMegabytesArriveWholeInReadsOfAtMostTheAskedSi
 }
 
 TEST_F(ProcessLauncherTest, BytesOfAnyValueArriveUnchanged) {
-  const Collected withNul = run(command(tool(output("nul"), "zero-bytes"), u"-l"));
+  const Collected withNul = run(tool(output("nul"), "zero-bytes"), u"dfu-util.exe -l");
   EXPECT_EQ(withNul.bytes.find(std::string("before\0\0after", 13)), 0u);
   EXPECT_NE(withNul.bytes.find("end of output"), std::string::npos);
 
-  const Collected noise = run(command(tool(output("garbage"), "garbage"), u"-l"));
+  const Collected noise = run(tool(output("garbage"), "garbage"), u"dfu-util.exe -l");
   EXPECT_GE(noise.bytes.size(), 3000u);
 }
 
 TEST_F(ProcessLauncherTest, SlowOutputIsReadToTheEnd) {
   StandInBehaviour slow = output("slow");
   slow.slowMs = 20;
-  const Collected out = run(command(tool(slow), u"-l"));
+  const Collected out = run(tool(slow), u"dfu-util.exe -l");
   EXPECT_GT(out.reads, 1u);
   EXPECT_NE(out.bytes.find("slow line 5"), std::string::npos);
   EXPECT_NE(out.bytes.find("end of output"), std::string::npos);
@@ -159,12 +192,13 @@ TEST_F(ProcessLauncherTest, ReadWaitsForTheChildToExit) {
   hanging.hangMs = 700;
   // The write end is closed at once, but the child's copy keeps the pipe open until it has
   // printed and exited.
-  const Collected out = run(command(tool(hanging), u"-l"));
+  const Collected out = run(tool(hanging), u"dfu-util.exe -l");
   EXPECT_NE(out.bytes.find("end of output"), std::string::npos);
 }
 
 TEST_F(ProcessLauncherTest, ReadWaitsForTheCallersWriteEndAfterTheChildExited) {
-  Text line = command(tool(output("silent")), u"-l");
+  Text line = u"dfu-util.exe -l";
+  ProcessLauncher& launcher = launcherIn(tool(output("silent")));
   auto pipe = launcher.createOutputPipe();
   ASSERT_NE(pipe, nullptr);
   ASSERT_TRUE(launcher.startProcess(line, *pipe));
@@ -179,15 +213,17 @@ TEST_F(ProcessLauncherTest, ReadWaitsForTheCallersWriteEndAfterTheChildExited) {
 TEST_F(ProcessLauncherTest, ChildInheritsNoOtherPipesWriteEnd) {
   StandInBehaviour hanging = output("hang");
   hanging.hangMs = 6000;
-  auto slowPipe = launcher.createOutputPipe();
-  auto quickPipe = launcher.createOutputPipe();
+  ProcessLauncher& slowLauncher = launcherIn(tool(hanging, "slow"));
+  ProcessLauncher& quickLauncher = launcherIn(tool({}, "quick"));
+  auto slowPipe = slowLauncher.createOutputPipe();
+  auto quickPipe = quickLauncher.createOutputPipe();
   ASSERT_NE(slowPipe, nullptr);
   ASSERT_NE(quickPipe, nullptr);
   // Both pipes exist when the slow child starts: it could inherit the quick pipe's write end.
-  Text slowLine = command(tool(hanging, "slow"), u"-l");
-  Text quickLine = command(tool({}, "quick"), u"-l");
-  ASSERT_TRUE(launcher.startProcess(slowLine, *slowPipe));
-  ASSERT_TRUE(launcher.startProcess(quickLine, *quickPipe));
+  Text slowLine = u"dfu-util.exe -l";
+  Text quickLine = u"dfu-util.exe -l";
+  ASSERT_TRUE(slowLauncher.startProcess(slowLine, *slowPipe));
+  ASSERT_TRUE(quickLauncher.startProcess(quickLine, *quickPipe));
   slowPipe->closeWriteEnd();
   quickPipe->closeWriteEnd();
 
@@ -203,12 +239,11 @@ TEST_F(ProcessLauncherTest, ChildInheritsNoOtherPipesWriteEnd) {
 // must come out as the one argument it was.
 TEST_F(ProcessLauncherTest, QuotedArgumentReachesTheChildAsOneArgument) {
   const auto folder = tool({});
-  testing::SearchPathPrefix path(folder);
   const Text values[] = {
       u"two words", u"-U C:\\x.bin", u"q\"uote", u"back\\\\\"slash\\", u"", u"x,y \u00E9"};
   std::vector<std::string> expected;
   for (const auto& value : values) {
-    run(u"dfu-util.exe -S " + quoteArgument(value) + u" -l");
+    run(folder, u"dfu-util.exe -S " + quoteArgument(value) + u" -l");
     expected.push_back("[-S] [" + toUtf8(value) + "] [-l]");
   }
   EXPECT_EQ(standInArguments(folder), expected);

@@ -1,5 +1,6 @@
-// Windows processes and pipes: CreatePipe, CreateProcessW with the child's output on the pipe and
-// only that pipe's write end inherited, ReadFile and CloseHandle.
+// Windows processes and pipes: CreatePipe, CreateProcessW of a program in the launcher's folder,
+// named as the application, with the child's output on the pipe and only that pipe's write end
+// inherited, ReadFile and CloseHandle.
 #include "platform/process.h"
 
 #include <windows.h>
@@ -7,6 +8,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/command_line.h"
 #include "platform/win_text.h"
 
 namespace qwus {
@@ -88,8 +90,21 @@ class InheritedHandleList {
   bool ok_ = false;
 };
 
+// The folder of the running executable, without its trailing backslash; empty when unknown.
+Text ownFolder() {
+  Text file(32768, u'\0');
+  const DWORD n =
+      GetModuleFileNameW(nullptr, asWide(file.data()), static_cast<DWORD>(file.size()));
+  if (n == 0 || n >= file.size()) return {};
+  file.resize(n);
+  const auto slash = file.find_last_of(u"\\/");
+  return slash == Text::npos ? Text() : file.substr(0, slash);
+}
+
 class WindowsProcessLauncher final : public ProcessLauncher {
  public:
+  explicit WindowsProcessLauncher(Text folder) : folder_(std::move(folder)) {}
+
   std::unique_ptr<OutputPipe> createOutputPipe() override {
     SECURITY_ATTRIBUTES attributes{};
     attributes.nLength = sizeof attributes;
@@ -105,6 +120,12 @@ class WindowsProcessLauncher final : public ProcessLauncher {
     auto* windowsPipe = dynamic_cast<WindowsOutputPipe*>(&pipe);
     if (windowsPipe == nullptr || windowsPipe->writeEnd() == nullptr) return false;
     HANDLE writeEnd = windowsPipe->writeEnd();
+    // Named as the application, the program is taken from this folder or not at all: without an
+    // application name CreateProcessW would go on to the current folder, the system folders and
+    // every folder of PATH, where anyone who may write to one could plant a program of that name.
+    const Text program = programFileName(commandLine);
+    if (folder_.empty() || program.empty()) return false;
+    const Text application = folder_ + u"\\" + program;
 
     InheritedHandleList inherited(writeEnd);
     if (!inherited.ok()) return false;
@@ -121,7 +142,7 @@ class WindowsProcessLauncher final : public ProcessLauncher {
     startup.lpAttributeList = inherited.get();
 
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, asWide(commandLine.data()), nullptr, nullptr, TRUE,
+    if (!CreateProcessW(asWide(application.c_str()), asWide(commandLine.data()), nullptr, nullptr, TRUE,
                         EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo,
                         &info)) {
       return false;
@@ -131,6 +152,9 @@ class WindowsProcessLauncher final : public ProcessLauncher {
     Handle thread(info.hThread);
     return true;
   }
+
+ private:
+  Text folder_;
 };
 
 static_assert((STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW) == 0x101);
@@ -139,8 +163,12 @@ static_assert((STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW) == 0x101);
 
 ProcessLauncher& systemProcessLauncher() {
   // Never destroyed: a worker may still use it while the process ends.
-  static WindowsProcessLauncher& launcher = *new WindowsProcessLauncher;
+  static WindowsProcessLauncher& launcher = *new WindowsProcessLauncher(ownFolder());
   return launcher;
+}
+
+std::unique_ptr<ProcessLauncher> processLauncherIn(const Text& folder) {
+  return std::make_unique<WindowsProcessLauncher>(folder);
 }
 
 }  // namespace qwus

@@ -21,7 +21,6 @@ namespace {
 
 using testing::RecordingEventLog;
 using testing::RecordingTraceOutput;
-using testing::SearchPathPrefix;
 using testing::TemporaryDirectory;
 using testing::VirtualClock;
 
@@ -37,13 +36,13 @@ class RealProcessTest : public ::testing::Test {
   }
 
   TemporaryDirectory install;   // the install directory with its package
-  TemporaryDirectory toolDir;   // where dfu-util.exe is found, first on the search path
-  SearchPathPrefix searchPath{toolDir.path()};
+  TemporaryDirectory toolDir;   // where dfu-util.exe is started from
+  std::unique_ptr<ProcessLauncher> launcher = processLauncherIn(testing::pathText(toolDir.path()));
   RecordingEventLog log;
   ProcessEventSources sources{log};
   VirtualClock clock;
   RecordingTraceOutput trace;
-  UpgradeEnvironment env{sources.engine, systemFileSystem(), systemProcessLauncher(), clock, trace,
+  UpgradeEnvironment env{sources.engine, systemFileSystem(), *launcher, clock, trace,
                          install.text()};
 };
 

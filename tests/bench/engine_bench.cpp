@@ -98,7 +98,7 @@ BENCHMARK(BM_FormatAndReport);
 // The real tool with the emulated device, in runtime mode at 0100, as dfu-util.exe in a folder of
 // its own, first on the search path, with a package of version 0102 beside it.
 struct ToolFolder {
-  ToolFolder() : path(folder.path()) {
+  ToolFolder() {
     std::ofstream(folder.path() / "orvale-0102.dfu", std::ios::binary)
         << testing::firmwarePackage(0x0102, testing::firmwareImage(0x0102, 1024));
   }
@@ -106,7 +106,7 @@ struct ToolFolder {
   Text directory() const { return testing::pathText(folder.path()) + u"/"; }
 
   testing::TemporaryDirectory folder;
-  testing::SearchPathPrefix path;
+  std::unique_ptr<ProcessLauncher> launcher = processLauncherIn(testing::pathText(folder.path()));
 };
 
 // Two arrivals of one device, runtime at 0100: list and detach, then list and download.
@@ -117,7 +117,7 @@ void BM_UpgradeRunEngine(benchmark::State& state) {
   registerEventSource(events);
   testing::VirtualClock clock;
   NullTrace trace;
-  const UpgradeEnvironment env{events, systemFileSystem(), systemProcessLauncher(), clock, trace,
+  const UpgradeEnvironment env{events, systemFileSystem(), *tool.launcher, clock, trace,
                                tool.directory()};
   for (auto _ : state) {
     state.PauseTiming();
@@ -143,7 +143,7 @@ void BM_UpgradeRunToolOnly(benchmark::State& state) {
                            u"dfu-util.exe -d c4e2:8351,c4e2:8352 -S A7X2249 -c 1 -e",
                            u"dfu-util.exe -l",
                            u"dfu-util.exe -d c4e2:8351,c4e2:8352 -S A7X2249 -D " + package};
-  ProcessLauncher& launcher = systemProcessLauncher();
+  ProcessLauncher& launcher = *tool.launcher;
   char buffer[4096];
   for (auto _ : state) {
     state.PauseTiming();

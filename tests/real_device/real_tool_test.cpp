@@ -126,12 +126,12 @@ class RealToolUpgrade : public ::testing::Test {
 
   TemporaryDirectory install;
   TemporaryDirectory tool;
-  testing::SearchPathPrefix searchPath{tool.path()};
+  std::unique_ptr<ProcessLauncher> launcher = processLauncherIn(testing::pathText(tool.path()));
   testing::RecordingEventLog log;
   ProcessEventSources sources{log};
   testing::VirtualClock clock;
   testing::RecordingTraceOutput trace;
-  UpgradeEnvironment env{sources.engine, systemFileSystem(), systemProcessLauncher(), clock,
+  UpgradeEnvironment env{sources.engine, systemFileSystem(), *launcher, clock,
                          trace,          install.text()};
 };
 

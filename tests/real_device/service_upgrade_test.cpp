@@ -59,7 +59,7 @@ class RealDeviceService : public ::testing::Test {
 
   testing::TemporaryDirectory install;
   testing::TemporaryDirectory tool;
-  testing::SearchPathPrefix searchPath{tool.path()};
+  std::unique_ptr<ProcessLauncher> launcher = processLauncherIn(testing::pathText(tool.path()));
   testing::RecordingEventLog log;
   ProcessEventSources sources{log};
   testing::FakeServiceManager manager;
@@ -70,8 +70,8 @@ class RealDeviceService : public ::testing::Test {
                          manager,
                          threads,
                          clock,
-                         UpgradeEnvironment{sources.engine, systemFileSystem(),
-                                            systemProcessLauncher(), clock, trace, install.text()},
+                         UpgradeEnvironment{sources.engine, systemFileSystem(), *launcher, clock,
+                                            trace, install.text()},
                          {},
                          {}};
   std::unique_ptr<ServiceContext> context;

@@ -417,12 +417,12 @@ TEST_P(ToolAgreement, ListsTheSameOutput) {
 }
 
 TEST_P(ToolAgreement, EngineReportsTheSameEventsAndLeavesTheSameDevice) {
-  testing::SearchPathPrefix path(tool.path());
+  const auto launcher = processLauncherIn(testing::pathText(tool.path()));
   testing::RecordingEventLog log;
   ProcessEventSources sources{log};
   testing::VirtualClock clock;
   testing::RecordingTraceOutput trace;
-  const UpgradeEnvironment env{sources.engine, systemFileSystem(), systemProcessLauncher(), clock,
+  const UpgradeEnvironment env{sources.engine, systemFileSystem(), *launcher, clock,
                                trace,          install.text()};
   OrvaleUpgradeProcess process(env);
   if (process.initDfuDevList() == kOutcomeListed) process.doUpgrade();

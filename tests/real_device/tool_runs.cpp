@@ -36,10 +36,9 @@ DeviceStateFile emulatedState(const std::filesystem::path& folder) {
 }
 
 std::string runWithToolFrom(const std::filesystem::path& folder, Text commandLine) {
-  SearchPathPrefix path(folder);
-  ProcessLauncher& launcher = systemProcessLauncher();
-  auto pipe = launcher.createOutputPipe();
-  if (pipe == nullptr || !launcher.startProcess(commandLine, *pipe)) return "(not started)";
+  const auto launcher = processLauncherIn(pathText(folder));
+  auto pipe = launcher->createOutputPipe();
+  if (pipe == nullptr || !launcher->startProcess(commandLine, *pipe)) return "(not started)";
   pipe->closeWriteEnd();
   std::string out;
   char buffer[4096];

@@ -42,7 +42,8 @@ Start startOnce(const std::u16string& self, DWORD& error) {
     error = GetLastError();
     return Start::Failed;
   }
-  qwus::Text commandLine = u"\"" + self + u"\" --child";
+  // The launcher starts programs of the running executable's folder by their file names.
+  qwus::Text commandLine = u"\"" + self.substr(self.find_last_of(u"\\/") + 1) + u"\" --child";
   if (!launcher.startProcess(commandLine, *pipe)) {
     error = GetLastError();
     return Start::Failed;
