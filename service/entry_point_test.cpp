@@ -2,7 +2,9 @@
 #include "service/entry_point.h"
 
 #include <thread>
+#include <vector>
 
+#include "platform/command_line.h"
 #include "service/service_registration.h"
 #include "service/service_test_support.h"
 
@@ -83,7 +85,9 @@ TEST_F(EntryPointTest, InstallRegistersTheRunningExecutableExactly) {
   const auto registration = manager.registration(kServiceName);
   ASSERT_TRUE(registration);
   EXPECT_EQ(registration->displayName, kServiceName);
-  EXPECT_EQ(registration->binaryPath, manager.modulePath);  // no quotes, no arguments
+  // The service control manager splits the image path as a command line: it must give back the
+  // executable's path whole, as the one and only argument, blanks and all.
+  EXPECT_EQ(splitCommandLine(registration->binaryPath), std::vector<Text>{manager.modulePath});
   EXPECT_EQ(registration->desiredAccess, 0xF01FFu);
   EXPECT_EQ(registration->serviceType, 0x10u);
   EXPECT_EQ(registration->startType, 2u);
@@ -106,7 +110,8 @@ TEST_F(EntryPointTest, ModulePathThatFillsTheBufferIsAFailure) {
     EXPECT_EQ(run({"install"}), c.registered ? 0 : -1);
     EXPECT_EQ(manager.registration(kServiceName).has_value(), c.registered);
     if (c.registered) {
-      EXPECT_EQ(manager.registration(kServiceName)->binaryPath, manager.modulePath);
+      EXPECT_EQ(splitCommandLine(manager.registration(kServiceName)->binaryPath),
+                std::vector<Text>{manager.modulePath});
     } else {
       EXPECT_EQ(serviceMessages(),
                 (std::vector<Message>{{W, u"service start install."},

@@ -51,7 +51,11 @@ int installService(ServiceEnvironment& env) {
   config.serviceType = kServiceWin32OwnProcess;
   config.startType = kServiceAutoStart;
   config.errorControl = kServiceErrorCritical;
-  config.binaryPathName = path;
+  // Quoted: the service control manager reads an unquoted path with a blank, such as one under
+  // "C:\Program Files", as a shorter program with arguments and tries that first ("C:\Program"),
+  // where a user who may write to the drive's root could have put one.
+  const std::u16string imagePath = u"\"" + std::u16string(path, length) + u"\"";
+  config.binaryPathName = imagePath.c_str();
   const ScopedScHandle service(manager, manager.createService(scm.get(), config));
   if (!service) {
     report(env, EventType::Error, u"create service failed.");

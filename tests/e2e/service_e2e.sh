@@ -6,9 +6,9 @@
 # the real dfu-util's Windows build over the emulated Orvale device (tools/emulated_libusb) as
 # dfu-util.exe: upgrade, dfu, up-to-date, absent, no-package, not-orvale, hundred-arrivals, and one
 # per misbehaviour of the device: stays-away, detach-on-reset, manifest-wait-reset, download-error,
-# unopenable, other-device, other-serial, alternates, hostile-serial, serial-with-quotes; and
-# real-tool-no-device (the dfu-util.exe built from Debian's sources, which the MSI carries, with no
-# device).
+# unopenable, other-device, other-serial, alternates, hostile-serial, serial-with-quotes;
+# planted-tool (a dfu-util.exe planted on the search path is never run); and real-tool-no-device
+# (the dfu-util.exe built from Debian's sources, which the MSI carries, with no device).
 # Writes a JUnit report BUILD_DIR/test-results/e2e_SCENARIO.xml and exits non-zero on failure.
 set -uo pipefail
 . "$(dirname "$0")/../../scripts/lib/wine_address_space.sh" && without_address_randomisation "$0" "$@"
@@ -137,7 +137,7 @@ scenario_product() {
   check "install exits 0" test "$(run_exe install "$exe" install)" = 0
   expect_events "install reports" "$work/install.log" \
     "1 2 service start install." "2 0 create service success." "3 0 service install success."
-  check_registry "image path is the executable's path, unquoted" ImagePath "$exe"
+  check_registry "image path is the executable's path, quoted" ImagePath "\"$exe\""
   check_registry "own process" Type 0x10
   check_registry "auto start" Start 0x2
   check_registry "critical error control" ErrorControl 0x3
@@ -571,6 +571,40 @@ scenario_serial_with_quotes() {
   check "nothing uploaded" test ! -e "$WINEPREFIX/drive_c/x.bin"
 }
 
+# A user who may write to a folder that every process searches (here C:\windows; on a PC any
+# folder of PATH that users may write to) plants a dfu-util.exe there, while the install folder has
+# none. A plain command that names dfu-util.exe runs the planted program; the service never does:
+# it starts the tool only by its full path in its own folder, so the start fails.
+scenario_planted_tool() {
+  setup_test_host 0102 mode=runtime version=0100
+  rm "$install_dir/dfu-util.exe" "$install_dir/dfu-util.state"
+  local planted=$WINEPREFIX/drive_c/windows
+  cp "$tool" "$planted/dfu-util.exe"
+  # The planted program rewrites the state file beside it whenever it runs: that is its mark.
+  printf 'mode=runtime\n' >"$planted/dfu-util.state"
+  wine cmd /c 'cd /d C:\ && dfu-util.exe -l' </dev/null >"$work/plain-command.out" 2>&1
+  check "control: a plain command runs the planted program" \
+    grep -q '^version=0100' "$planted/dfu-util.state"
+  printf 'mode=runtime\n' >"$planted/dfu-util.state"
+
+  check "arrival accepted" arrive
+  check "listing step failed" wait_for 60 tsv_has $'\t2\tOrvaleUpgradeProcess.initDfuDevList failed!'
+  check "service keeps running" registered
+  wine net stop "$service" </dev/null >"$work/net-stop.out" 2>&1
+  check "net stop" test $? = 0
+  expect_arrival
+  expect_package_choice
+  eng 4 'doCmd updev.mode 2 cmdline is dfu-util.exe -l'
+  eng 4 'CreateProcess Failed!'
+  svc 2 'OrvaleUpgradeProcess.initDfuDevList failed!'
+  svc 4 'control code: SERVICE_CONTROL_STOP.'
+  svc 4 'enter onStop function.'
+  svc 4 'unregister device notification.'
+  svc 4 'service control stop success.'
+  check_all_events
+  check "the planted program never ran" test "$(cat "$planted/dfu-util.state")" = mode=runtime
+}
+
 # The dfu-util.exe that ships, built from Debian's sources, and no device: an arrival, two listings
 # that find nothing, and the service's self-removal, event for event as with the emulated tool's
 # absent device: the same heading, the same CR LF line ends.
@@ -595,6 +629,7 @@ case $scenario in
   not-orvale) scenario_not_orvale ;;
   hundred-arrivals) scenario_hundred_arrivals ;;
   real-tool-no-device) scenario_real_tool_no_device ;;
+  planted-tool) scenario_planted_tool ;;
   stays-away) scenario_stays_away ;;
   detach-on-reset) scenario_detach_on_reset ;;
   manifest-wait-reset) scenario_manifest_wait_reset ;;
