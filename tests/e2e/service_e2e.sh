@@ -158,6 +158,16 @@ scenario_product() {
     "6 0 register device notification success." \
     "7 0 initialize service success."
 
+  # Interactive users may send user-defined controls (128-255) to any service by default. The test
+  # host turns 128-130 into device events; the product never does, and reports nothing for them.
+  cp "$svcctl" "$install_dir/"
+  local code
+  for code in 128 129 130 200; do
+    wine "$install_dir_win\\svcctl.exe" "$service" "$code" </dev/null >>"$work/svcctl.out" 2>&1
+    check "user control $code accepted and ignored" test $? = 0
+  done
+  check "the product reports nothing for user controls" test "$(events "$services_log" | wc -l)" = 7
+
   check "uninstall while running fails with -1" test "$(run_exe uninstall-running "$exe" uninstall)" = 255
   expect_events "uninstall while running reports" "$work/uninstall-running.log" \
     "1 1 service not stopped, can not delete this service." "2 1 service uninstall failed."
