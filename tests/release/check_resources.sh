@@ -47,11 +47,16 @@ for want in 'level="asInvoker"' 'uiAccess="false"' '{8e0f7a12-bfb3-4fe8-b9a5-48f
 done
 
 # Every event id shows the report's text, whole and without anything added; ids outside the table
-# have no message.
-insert='create service success. Ünïcødé, 100% "quoted" %2'
+# have no message. A report may carry text that a device or the tool chose: inserts, escapes and
+# control characters in it stay as they are, never read as the message's own.
+inserts=('create service success. Ünïcødé, 100% "quoted" %2'
+         'serial="%1 %%1 %n %0 %%% %2!s!"'
+         $'tab\there, bell\a, \x01 and \x1b[31m')
 for id in 1 2 21 4242 65534 65535; do
-  text=$(probe message "$(winpath "$messages")" "$id" "$insert")
-  if [[ $text == "$insert" ]]; then ok "message $id"; else fail "message $id is '$text'"; fi
+  for insert in "${inserts[@]}"; do
+    text=$(probe message "$(winpath "$messages")" "$id" "$insert")
+    if [[ $text == "$insert" ]]; then ok "message $id: ${insert@Q}"; else fail "message $id is ${text@Q}"; fi
+  done
 done
 for id in 0 65536; do
   if no_message "$messages" "$id"; then ok "no message $id"; else fail "message $id exists, or the probe did not answer"; fi
