@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
+#include <system_error>
 
 #include "tests/fakes/temporary_directory.h"
 
@@ -60,6 +62,20 @@ TEST(SystemFileSystem, DeletesFilesOnly) {
   EXPECT_FALSE(systemFileSystem().deleteFile(dir.text() + u"d.dfu"));
   EXPECT_TRUE(dir.exists("d.dfu"));
   EXPECT_FALSE(systemFileSystem().deleteFile(u""));
+}
+
+// An obsolete package that is a link to a file elsewhere: deleting it removes the link in the
+// install folder, never the file it points to.
+TEST(SystemFileSystem, DeletingALinkLeavesItsTarget) {
+  TemporaryDirectory dir;
+  TemporaryDirectory elsewhere;
+  elsewhere.writeFile("precious.bin", "keep");
+  std::error_code error;
+  std::filesystem::create_symlink(elsewhere.path() / "precious.bin", dir.path() / "old.dfu", error);
+  if (error) GTEST_SKIP() << "no symbolic link here: " << error.message();
+  EXPECT_TRUE(systemFileSystem().deleteFile(dir.text() + u"old.dfu"));
+  EXPECT_FALSE(std::filesystem::is_symlink(std::filesystem::symlink_status(dir.path() / "old.dfu")));
+  EXPECT_TRUE(elsewhere.exists("precious.bin"));
 }
 
 TEST(SystemFileSystem, ReadsTheLastBytesOrFromTheStartOfAShortFile) {
