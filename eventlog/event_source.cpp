@@ -15,6 +15,10 @@ ProcessEventSources::ProcessEventSources(EventLog& eventLog)
 }
 
 bool reportEvent(EventSource& source, EventType type, const char16_t* text) noexcept {
+  // Taken apart, a thread could take id N, another N+1 and report it first: a reader of the log
+  // would see N+1 before N. The lock is the source's own, so the two sources never wait on each
+  // other.
+  const std::lock_guard lock(source.reportLock);
   const std::uint32_t eventId = source.nextEventId.fetch_add(1, std::memory_order_relaxed);
   return source.log->report(source.handle, type, 0, eventId, text);
 }

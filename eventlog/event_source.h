@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "eventlog/event_format.h"
@@ -19,7 +20,8 @@ inline constexpr std::uint32_t kEngineFirstEventId = 21;
 
 // One event source: its name, the handle its registration returned (null when that failed), and
 // the event id of its next report. Each report takes the current id and leaves it plus one, so the
-// ids of a source are consecutive and never reused, whatever thread reports.
+// ids of a source are consecutive and never reused, whatever thread reports; and it takes the id
+// and reports under the source's one lock, so the log receives a source's ids in order.
 struct EventSource {
   EventSource(EventLog& eventLog, std::u16string sourceName, std::uint32_t firstEventId)
       : name(std::move(sourceName)), nextEventId(firstEventId), log(&eventLog) {}
@@ -30,6 +32,7 @@ struct EventSource {
   EventLogHandle handle = nullptr;
   std::atomic<std::uint32_t> nextEventId;
   EventLog* log;
+  std::mutex reportLock;  // held from taking an id to the end of its report
 };
 
 // Registers `source` with its event log and stores the handle, null or not. Nothing tests it.

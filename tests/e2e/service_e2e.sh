@@ -251,35 +251,21 @@ tsv_count() { grep -cF -- "$1" "$events_tsv" 2>/dev/null; }
 detach_runs_end() { test "$(tsv_count $'\tanalyseBuffer updev.mode 0')" -ge $((2 * $1)); }
 
 # Within each process, every source's event ids are its first (1 for the service's source, 21 for
-# the engine's) and the ones after it, each once, with no gap; a new process starts again from the
-# first. Threads that report at once may write their lines in another order than they took their
-# ids (the main thread's "run service success" and the worker's last two), so the ids of each
-# process are compared as a set, not line by line.
+# the engine's) and the ones after it, in line order, each once, with no gap; a new process starts
+# again from the first. A source takes an id and writes its report under one lock, so even threads
+# that report at once (the main thread's "run service success" and the worker's last two) leave
+# their lines in the order of their ids.
 ids_without_gaps() {
   awk -F'\t' '
-    function close_run(source) {
-      if (count[source] > 0 && highest[source] != first[source] + count[source] - 1) bad = 1
-      for (key in seen) {
-        split(key, part, SUBSEP)
-        if (part[1] == source) delete seen[key]
-      }
-      count[source] = 0
-      highest[source] = 0
-    }
     BEGIN { bad = 0 }
     {
       source = $1
-      first[source] = source == "OrvaleUpgradeProcess" ? 21 : 1
-      if ($2 == first[source]) close_run(source)
-      if ($2 < first[source] || (source, $2) in seen) bad = 1
-      seen[source, $2] = 1
-      count[source]++
-      if ($2 + 0 > highest[source]) highest[source] = $2 + 0
+      first = source == "OrvaleUpgradeProcess" ? 21 : 1
+      if ($2 == first) next_id[source] = first
+      if (!(source in next_id) || $2 != next_id[source]) bad = 1
+      next_id[source] = $2 + 1
     }
-    END {
-      for (source in first) close_run(source)
-      exit bad
-    }' "$events_tsv"
+    END { exit bad }' "$events_tsv"
 }
 
 # The main thread's "run service success" comes once, after the service's last "unregister device
