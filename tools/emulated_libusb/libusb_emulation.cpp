@@ -303,7 +303,10 @@ int libusb_open(libusb_device* dev, libusb_device_handle** dev_handle) {
   qwus::usbdevice::DeviceHold hold(qwus::usbdevice::holdFile(
       qwus::usbdevice::stateFile(), dev->onBus->placement.sysName));
   if (!hold.held()) return LIBUSB_ERROR_ACCESS;
-  *dev_handle = new libusb_device_handle{dev, std::move(hold)};
+  auto* handle = new libusb_device_handle;
+  handle->dev = dev;
+  handle->hold = std::move(hold);
+  *dev_handle = handle;
   return LIBUSB_SUCCESS;
 }
 
