@@ -173,8 +173,7 @@ scenario_product() {
     "1 1 service not stopped, can not delete this service." "2 1 service uninstall failed."
   check "still registered" registered
 
-  wine net stop "$service" </dev/null >"$work/net-stop.out" 2>&1
-  check "net stop" test $? = 0
+  stop_by_hand
   wait_for 10 grep -q 'run service success' "$services_log"
   expect_events "stop messages" "$services_log" \
     "8 4 control code: SERVICE_CONTROL_STOP." "9 4 enter onStop function." \
@@ -306,6 +305,29 @@ expect_device() {
   check "device runs $2" test "$(state_of version)" = "$2"
 }
 
+# A service that keeps running is stopped with net stop; its four stop events follow.
+stop_by_hand() {
+  wine net stop "$service" </dev/null >"$work/net-stop.out" 2>&1
+  check "net stop" test $? = 0
+}
+expect_stopped_by_hand() {
+  svc 4 'control code: SERVICE_CONTROL_STOP.'
+  svc 4 'enter onStop function.'
+  svc 4 'unregister device notification.'
+  svc 4 'service control stop success.'
+}
+
+# The arrival's listing step failed: the service warns, keeps running, and is stopped by hand.
+await_failed_listing_and_stop() {
+  check "listing step failed" wait_for 60 tsv_has $'\t2\tOrvaleUpgradeProcess.initDfuDevList failed!'
+  check "service keeps running" registered
+  stop_by_hand
+}
+expect_failed_listing_and_stop() {
+  svc 2 'OrvaleUpgradeProcess.initDfuDevList failed!'
+  expect_stopped_by_hand
+}
+
 # Arrival of a runtime device at 0100, detached; returns once the detach run has ended. The run
 # deletes DELETED_PACKAGE when given.
 arrive_and_detach() {  # arrive_and_detach [SERIAL_ARGUMENT SERIAL [DELETED_PACKAGE]]
@@ -371,19 +393,12 @@ scenario_no_package() {
   setup_test_host none mode=runtime version=0100
   cp "$install_dir/dfu-util.state" "$work/state-before"
   check "arrival accepted" arrive
-  check "listing step failed" wait_for 60 tsv_has $'\t2\tOrvaleUpgradeProcess.initDfuDevList failed!'
-  check "service keeps running" registered
-  wine net stop "$service" </dev/null >"$work/net-stop.out" 2>&1
-  check "net stop" test $? = 0
+  await_failed_listing_and_stop
   expect_arrival
   eng 4 "initUpgradeInfo packageList= ${install_dir_text}*.dfu"
   eng 4 "initUpgradeInfo File not found ${install_dir_text}*.dfu!"
   eng 4 "initUpgradeInfo Failed ${install_dir_text}!"
-  svc 2 'OrvaleUpgradeProcess.initDfuDevList failed!'
-  svc 4 'control code: SERVICE_CONTROL_STOP.'
-  svc 4 'enter onStop function.'
-  svc 4 'unregister device notification.'
-  svc 4 'service control stop success.'
+  expect_failed_listing_and_stop
   check_all_events
   check "no tool run: the device's state untouched" cmp -s "$work/state-before" "$install_dir/dfu-util.state"
 }
@@ -446,12 +461,8 @@ scenario_detach_on_reset() {
   expect_detach
   check "the device stays in runtime mode: it was never reset" state_is mode runtime
   check "service keeps waiting" registered
-  wine net stop "$service" </dev/null >"$work/net-stop.out" 2>&1
-  check "net stop" test $? = 0
-  svc 4 'control code: SERVICE_CONTROL_STOP.'
-  svc 4 'enter onStop function.'
-  svc 4 'unregister device notification.'
-  svc 4 'service control stop success.'
+  stop_by_hand
+  expect_stopped_by_hand
   check_all_events
   expect_device runtime 0100
 }
@@ -584,19 +595,12 @@ scenario_planted_tool() {
   printf 'mode=runtime\n' >"$planted/dfu-util.state"
 
   check "arrival accepted" arrive
-  check "listing step failed" wait_for 60 tsv_has $'\t2\tOrvaleUpgradeProcess.initDfuDevList failed!'
-  check "service keeps running" registered
-  wine net stop "$service" </dev/null >"$work/net-stop.out" 2>&1
-  check "net stop" test $? = 0
+  await_failed_listing_and_stop
   expect_arrival
   expect_package_choice
   eng 4 'doCmd updev.mode 2 cmdline is dfu-util.exe -l'
   eng 4 'CreateProcess Failed!'
-  svc 2 'OrvaleUpgradeProcess.initDfuDevList failed!'
-  svc 4 'control code: SERVICE_CONTROL_STOP.'
-  svc 4 'enter onStop function.'
-  svc 4 'unregister device notification.'
-  svc 4 'service control stop success.'
+  expect_failed_listing_and_stop
   check_all_events
   check "the planted program never ran" test "$(cat "$planted/dfu-util.state")" = mode=runtime
 }
