@@ -85,3 +85,4 @@ check "no network: says so and what to do" \
 for name in wrong-sum no-sources unserved offline; do
   check "$name: one line of message" test "$(wc -l <"$work/$name.err")" = 1
 done
+finished=1

@@ -3,6 +3,9 @@
 
 failures=0
 checks=0
+# Set to 1 by the script's last line: a script that stopped early (an unset variable, a failed
+# command under set -e, an exit) has not shown what it was for.
+finished=0
 pass() { checks=$((checks + 1)); echo "ok: $*"; }
 fail() { checks=$((checks + 1)); failures=$((failures + 1)); echo "FAILED: $*"; }
 check() {  # check DESCRIPTION COMMAND...
@@ -12,9 +15,12 @@ check() {  # check DESCRIPTION COMMAND...
 }
 
 # report_checks RESULTS_DIR NAME LOG_DIR: writes RESULTS_DIR/e2e_NAME.xml, which scripts/test
-# counts, prints the tally and returns 1 when a check failed.
+# counts, prints the tally and returns 1 when a check failed or none ran.
 report_checks() {
   local results=$1 name=$2 logs=$3 status=0
+  # A script that stopped before its first check has shown nothing.
+  ((checks > 0)) || fail "no check ran"
+  ((finished)) || fail "the script stopped before its last check"
   [[ $failures -eq 0 ]] || status=1
   cat >"$results/e2e_$name.xml" <<XML
 <?xml version="1.0" encoding="UTF-8"?>

@@ -130,7 +130,8 @@ check "1.0.1 builds" "$source_dir/packaging/build-msi" "$work/service-1.0.1.msi"
 
 # The build's own MSI carries the same tool and notes.
 mkdir -p "$work/own-msi"
-(cd "$work/own-msi" && msiextract "$build/QuorlanWindowsUpdateService.msi" >/dev/null)
+extract_own_msi() { (cd "$work/own-msi" && msiextract "$build/QuorlanWindowsUpdateService.msi" >/dev/null); }
+check "the build's MSI extracts" extract_own_msi
 for file in dfu-util.exe "${notices[@]}"; do
   check "the build's MSI carries $file" cmp -s "$tool_dir/$file" "$(find "$work/own-msi" -name "$file")"
 done
@@ -202,3 +203,4 @@ check "self-removal: uninstall exits 0" test $? = 0
 check "self-removal: the service deletes its own registration" not_registered
 check "self-removal: removal exits 0" test "$(msiexec remove-after-self-removal /x "$work/service-1.0.1.msi")" = 0
 check_nothing_left "self-removal"
+finished=1

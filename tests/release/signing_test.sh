@@ -135,12 +135,15 @@ timestamped() {  # timestamped FILE: signed by the test signer, countersigned by
     grep -qx 'Timestamp Server Signature verification: ok' <<<"$report"
 }
 for file in service/QuorlanWindowsUpdateService.exe eventlog/messages/QuorlanEventMessages.dll \
-    QuorlanWindowsUpdateService.msi; do
+    dfu-util/dfu-util.exe QuorlanWindowsUpdateService.msi; do
   check "the build's $(basename "$file") verifies, with its timestamp" timestamped "signed-build/$file"
 done
-check "the build's MSI carries its signed executable" bash -c \
-  'mkdir -p signed-extracted && cd signed-extracted && msiextract ../signed-build/QuorlanWindowsUpdateService.msi >/dev/null &&
-   cmp "$(find . -name QuorlanWindowsUpdateService.exe)" ../signed-build/service/QuorlanWindowsUpdateService.exe'
+check "the build's MSI extracts" bash -c \
+  'mkdir -p signed-extracted && cd signed-extracted && msiextract ../signed-build/QuorlanWindowsUpdateService.msi >/dev/null'
+for file in service/QuorlanWindowsUpdateService.exe dfu-util/dfu-util.exe; do
+  check "the build's MSI carries its signed $(basename "$file")" \
+    cmp "$(find signed-extracted -name "$(basename "$file")")" "signed-build/$file"
+done
 
 echo "$failures failed (logs in $work)"
 [[ $failures -eq 0 ]]

@@ -146,10 +146,16 @@ TEST_F(LibusbEmulation, DownloadLandsTheImageAndResetChangesNothing) {
     EXPECT_EQ(libusb_reset_device(handle), 0);
     libusb_close(handle);
     libusb_exit(nullptr);
-    libusb_exit(nullptr);  // a second end writes nothing more
+    const DeviceStateFile ended = stateAfter();
+    // A second end writes nothing more: what stands in the file now stays.
+    DeviceStateFile marker;
+    marker.version = "0999";
+    ASSERT_TRUE(saveStateFile(file, marker));
+    libusb_exit(nullptr);
+    EXPECT_EQ(stateAfter().version, "0999");
 
-    EXPECT_EQ(stateAfter().mode, c.endMode);
-    EXPECT_EQ(stateAfter().version, c.endVersion);
+    EXPECT_EQ(ended.mode, c.endMode);
+    EXPECT_EQ(ended.version, c.endVersion);
     std::ifstream in(firmwareFile(file), std::ios::binary);
     std::ostringstream bytes;
     bytes << in.rdbuf();
