@@ -12,13 +12,19 @@
 #                KEY adds the build script and the compiler's version, which alone decide the
 #                executable's bytes (the tool is built alike whatever the tree's build type)
 # Each build tree copies the tool into BUILD/dfu-util (QWUS_DFU_UTIL_EXE, with its debug file and
-# QWUS_DFU_UTIL_NOTICES beside it) and signs its copy when the build signs.
+# QWUS_DFU_UTIL_NOTICES beside it) and signs its copy when the build signs; and the configuration
+# that dfu-util's configure wrote into BUILD/dfu-util-config (QWUS_DFU_UTIL_CONFIG_DIR).
 if(NOT (WIN32 AND CMAKE_CROSSCOMPILING))
   return()
 endif()
 
 option(QWUS_DFU_UTIL "Build dfu-util.exe from Debian's pinned source packages and carry it in the MSI" ON)
-if(NOT QWUS_DFU_UTIL)
+if(NOT QWUS_DFU_UTIL AND QWUS_REQUIRE_EVERY_TEST)
+  message(FATAL_ERROR "QWUS_DFU_UTIL is OFF: without dfu-util.exe the MSI, the Wine scenarios, the "
+                      "agreement test and the tool's tests are not registered. Turn it on (the "
+                      "build fetches Debian's source packages: scripts/install-deps gives apt a "
+                      "deb-src entry and installs dpkg-dev), or QWUS_REQUIRE_EVERY_TEST off")
+elseif(NOT QWUS_DFU_UTIL)
   return()
 endif()
 
@@ -53,6 +59,8 @@ set(QWUS_DFU_UTIL_LIBUSB_STAGE ${build}/libusb-stage)
 
 set(out ${CMAKE_BINARY_DIR}/dfu-util)
 set(QWUS_DFU_UTIL_EXE ${out}/dfu-util.exe)
+# What dfu-util's configure found for this target, for the emulated tool's build of its sources.
+set(QWUS_DFU_UTIL_CONFIG_DIR ${CMAKE_BINARY_DIR}/dfu-util-config)
 set(QWUS_DFU_UTIL_NOTICES
   ${out}/dfu-util-COPYING.txt ${out}/libusb-COPYING.txt ${out}/dfu-util-sources.txt)
 set(files dfu-util.exe dfu-util.exe.debug dfu-util-COPYING.txt libusb-COPYING.txt dfu-util-sources.txt)
@@ -65,10 +73,12 @@ endif()
 
 add_custom_command(
   OUTPUT ${QWUS_DFU_UTIL_EXE} ${out}/dfu-util.exe.debug ${QWUS_DFU_UTIL_NOTICES}
+         ${QWUS_DFU_UTIL_CONFIG_DIR}/config.h
   COMMAND ${scripts}/fetch-sources ${pinned} ${QWUS_DFU_UTIL_SOURCES}
   COMMAND ${scripts}/build-tool --cc ${QWUS_DFU_UTIL_CC} ${QWUS_DFU_UTIL_SOURCES} ${build}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${out}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${out} ${QWUS_DFU_UTIL_CONFIG_DIR}
   COMMAND ${CMAKE_COMMAND} -E copy ${built} ${out}
+  COMMAND ${CMAKE_COMMAND} -E copy ${build}/dfu-util-config/config.h ${QWUS_DFU_UTIL_CONFIG_DIR}
   ${sign_tool}
   DEPENDS ${pinned} ${scripts}/fetch-sources ${scripts}/build-tool ${QWUS_SIGN_PKCS12}
   COMMENT "dfu-util.exe from Debian's source packages (fetched and built once, in ${QWUS_DFU_UTIL_CACHE})"
