@@ -42,6 +42,11 @@ function(qwus_dfu_util_key out)
   string(SUBSTRING ${sum} 0 16 sum)
   set(${out} ${sum} PARENT_SCOPE)
 endfunction()
+# The keys are computed when the build is configured; a change of the pins, the scripts or the
+# compiler configures it again at the next build, so that a new key names a new folder.
+find_program(dfu_util_cc_path ${QWUS_DFU_UTIL_CC} NO_CACHE)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${pinned} ${scripts}/fetch-sources ${scripts}/build-tool ${dfu_util_cc_path})
 file(SHA256 ${pinned} pinned_sum)
 file(SHA256 ${scripts}/fetch-sources fetch_sum)
 file(SHA256 ${scripts}/build-tool build_sum)
@@ -55,6 +60,7 @@ qwus_dfu_util_key(build_key ${sources_key} ${build_sum} ${compiler_version})
 
 set(QWUS_DFU_UTIL_SOURCES ${QWUS_DFU_UTIL_CACHE}/sources-${sources_key})
 set(build ${QWUS_DFU_UTIL_CACHE}/build-${build_key})
+set(QWUS_DFU_UTIL_BUILD ${build})
 set(QWUS_DFU_UTIL_LIBUSB_STAGE ${build}/libusb-stage)
 
 set(out ${CMAKE_BINARY_DIR}/dfu-util)
