@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # The MSI's life cycle under Wine's installer, in a private Wine prefix removed afterwards with its
 # wineserver. Builds version 1.0.0 (carrying the stand-in tool as another build of dfu-util.exe,
-# and package 0102) and 1.0.1 (carrying, as the build's own MSI does, the dfu-util.exe built from
-# Debian's sources with its licences and source note, and package 0103), then: checks that the
-# build's own MSI carries that tool; installs 1.0.0 silently and checks files, version resources,
-# the service's registration, the event sources and the running service; installs 1.0.1 over it
-# (one product left, the newer files, the tool runs); tries 1.0.0 over 1.0.1, which must be
-# refused and change nothing;
-# removes it and checks that nothing is left; and removes it once more after the service has
-# deleted its own registration, as it does after an upgrade.
+# and package 0102), 1.0.1 and 1.0.2 (carrying, as the build's own MSI does, the dfu-util.exe built
+# from Debian's sources with its licences and source note, and packages 0103 and 0104), then:
+# checks that the build's own MSI carries that tool; installs 1.0.0 silently and checks files,
+# version resources, the service's registration, the event sources and the running service;
+# installs 1.0.1 over it (one product left, the newer files, the tool runs); tries 1.0.0 over
+# 1.0.1, which must be refused and change nothing; removes it and checks that nothing is left.
+# Then, after the service has deleted its own registration as it does after an upgrade: the same
+# MSI again, a repair, the next release's MSI over it, and its removal.
 #   msi_e2e.sh BUILD_DIR VERSION     (VERSION: the project's, carried by the built files;
 #                                     KEEP_PREFIX=1 keeps the Wine prefix for a look afterwards)
 # Writes a JUnit report BUILD_DIR/test-results/e2e_msi.xml and exits non-zero on failure.
@@ -67,9 +67,13 @@ installed_versions() {
     name == "Quorlan Windows Update Service" && shown != "" { print shown; name = "" }'
 }
 no_product_installed() { local versions; versions=$(installed_versions) && [[ -z $versions ]]; }
-msiexec() {  # msiexec LOGNAME /i|/x PACKAGE: silently, with a verbose log; prints the exit status
-  wine msiexec "$2" "$(winepath -w "$3")" /qn /l*v "$(winepath -w "$work/$1.log")" \
-    </dev/null >"$work/$1.out" 2>&1
+# msiexec LOGNAME /i|/x PACKAGE [PROPERTY=VALUE...]: silently, with a verbose log; prints the exit
+# status.
+msiexec() {
+  local name=$1 option=$2 package=$3
+  shift 3
+  wine msiexec "$option" "$(winepath -w "$package")" "$@" /qn /l*v "$(winepath -w "$work/$name.log")" \
+    </dev/null >"$work/$name.out" 2>&1
   echo $?
 }
 
@@ -115,8 +119,8 @@ check_nothing_left() {  # check_nothing_left WHEN
   check "$1: no product installed" no_product_installed
 }
 
-# The two versions differ by their firmware package, as a deployer's new MSI would.
-for package in 0102 0103; do
+# The versions differ by their firmware package, as a deployer's new MSI would.
+for package in 0102 0103 0104; do
   head -c 1024 /dev/urandom >"$work/orvale-$package.dfu"
   dfu-suffix -a "$work/orvale-$package.dfu" -v c4e2 -p 8351 -d "0x$package" >/dev/null
 done
@@ -124,9 +128,11 @@ check "1.0.0 builds" "$source_dir/packaging/build-msi" "$work/service-1.0.0.msi"
   --version 1.0.0 --messages "$messages_dll" --tool "$stand_in" --package "$work/orvale-0102.dfu"
 notice_args=()
 for file in "${notices[@]}"; do notice_args+=(--tool-notice "$tool_dir/$file"); done
-check "1.0.1 builds" "$source_dir/packaging/build-msi" "$work/service-1.0.1.msi" "$product_exe" \
-  --version 1.0.1 --messages "$messages_dll" --tool "$tool_dir/dfu-util.exe" "${notice_args[@]}" \
-  --package "$work/orvale-0103.dfu"
+for release in 1.0.1:0103 1.0.2:0104; do
+  check "${release%:*} builds" "$source_dir/packaging/build-msi" "$work/service-${release%:*}.msi" \
+    "$product_exe" --version "${release%:*}" --messages "$messages_dll" \
+    --tool "$tool_dir/dfu-util.exe" "${notice_args[@]}" --package "$work/orvale-${release#*:}.dfu"
+done
 
 # The build's own MSI carries the same tool and notes.
 mkdir -p "$work/own-msi"
@@ -192,15 +198,56 @@ check "downgrade: still running" test "$(service_state)" = RUNNING
 check "removal: exits 0" test "$(msiexec remove-1.0.1 /x "$work/service-1.0.1.msi")" = 0
 check_nothing_left removal
 
-# --- removal after the service has deleted its own registration -------------------------------
+# --- after the service has deleted its own registration ----------------------------------------
+# After its upgrade the service stops and deletes its own registration while the MSI stays
+# installed: what a fleet does next starts from there.
 check "reinstall: exits 0" test "$(msiexec reinstall-1.0.1 /i "$work/service-1.0.1.msi")" = 0
 check "reinstall: running" test "$(service_state)" = RUNNING
-# After an upgrade the service stops and deletes its own registration while the MSI stays.
-wine net stop "$service" </dev/null >"$work/net-stop.out" 2>&1
-check "self-removal: net stop" test $? = 0
-wine "$install_dir_win\\QuorlanWindowsUpdateService.exe" uninstall </dev/null >"$work/self-removal.out" 2>&1
-check "self-removal: uninstall exits 0" test $? = 0
-check "self-removal: the service deletes its own registration" not_registered
-check "self-removal: removal exits 0" test "$(msiexec remove-after-self-removal /x "$work/service-1.0.1.msi")" = 0
+self_remove() {  # self_remove WHEN: as the service does it, stopped and its registration deleted
+  wine net stop "$service" </dev/null >"$work/net-stop-$1.out" 2>&1
+  check "$1: net stop" test $? = 0
+  wine "$install_dir_win\\QuorlanWindowsUpdateService.exe" uninstall </dev/null >"$work/$1.out" 2>&1
+  check "$1: uninstall exits 0" test $? = 0
+  check "$1: the service deletes its own registration" not_registered
+}
+self_remove self-removal
+
+# The same MSI again is harmless: one product, the package kept. Windows Installer takes it as
+# the installed product's maintenance and does nothing; Wine's installs it once more, and so
+# registers and starts the service again. Either way nothing is left half done.
+check "same MSI again: exits 0" test "$(msiexec again-1.0.1 /i "$work/service-1.0.1.msi")" = 0
+check "same MSI again: still one product, 1.0.1" test "$(installed_versions)" = 1.0.1
+check "same MSI again: the package stays" cmp -s "$work/orvale-0103.dfu" "$install_dir/orvale-0103.dfu"
+unregistered_or_running() { not_registered || [[ $(service_state) == RUNNING ]]; }
+check "same MSI again: the service is unregistered, or registered and running" unregistered_or_running
+registered && self_remove "self-removal after the same MSI again"
+
+# A repair, msiexec /fvomus, which is the same as REINSTALL=ALL REINSTALLMODE=vomus (Wine's
+# msiexec takes only the second form), reinstalls every file and registers and starts the service
+# again.
+check "repair: exits 0" \
+  test "$(msiexec repair-1.0.1 /i "$work/service-1.0.1.msi" REINSTALL=ALL REINSTALLMODE=vomus)" = 0
+check_registration repair
+check_event_sources repair
+check "repair: running" test "$(service_state)" = RUNNING
+check "repair: still one product, 1.0.1" test "$(installed_versions)" = 1.0.1
+self_remove "self-removal after the repair"
+
+# The next release's MSI, with the next firmware package, installs over it: the usual path.
+check "1.0.2 after self-removal: upgrade exits 0" \
+  test "$(msiexec upgrade-1.0.2 /i "$work/service-1.0.2.msi")" = 0
+check "1.0.2 after self-removal: one product, 1.0.2" test "$(installed_versions)" = 1.0.2
+check "1.0.2 after self-removal: the new package installed" \
+  cmp -s "$work/orvale-0104.dfu" "$install_dir/orvale-0104.dfu"
+check "1.0.2 after self-removal: only the new package" \
+  test "$(cd "$install_dir" && ls -- *.dfu)" = orvale-0104.dfu
+check_registration "1.0.2 after self-removal"
+check_event_sources "1.0.2 after self-removal"
+check "1.0.2 after self-removal: running" test "$(service_state)" = RUNNING
+
+# Removal after the service has deleted its own registration leaves nothing either.
+self_remove "self-removal before the removal"
+check "self-removal: removal exits 0" \
+  test "$(msiexec remove-after-self-removal /x "$work/service-1.0.2.msi")" = 0
 check_nothing_left "self-removal"
 finished=1
