@@ -12,7 +12,8 @@
 #                KEY adds the build script and the compiler's version, which alone decide the
 #                executable's bytes (the tool is built alike whatever the tree's build type)
 # Each build tree copies the tool into BUILD/dfu-util (QWUS_DFU_UTIL_EXE, with its debug file and
-# QWUS_DFU_UTIL_NOTICES beside it) and signs its copy when the build signs; and the configuration
+# QWUS_DFU_UTIL_NOTICES and its complete source, QWUS_DFU_UTIL_SOURCE_FILES, beside it) and signs its
+# copy when the build signs; and the configuration
 # that dfu-util's configure wrote into BUILD/dfu-util-config (QWUS_DFU_UTIL_CONFIG_DIR).
 if(NOT (WIN32 AND CMAKE_CROSSCOMPILING))
   return()
@@ -71,6 +72,14 @@ set(QWUS_DFU_UTIL_NOTICES
   ${out}/dfu-util-COPYING.txt ${out}/libusb-COPYING.txt ${out}/dfu-util-sources.txt)
 set(files dfu-util.exe dfu-util.exe.debug dfu-util-COPYING.txt libusb-COPYING.txt dfu-util-sources.txt)
 list(TRANSFORM files PREPEND ${build}/tool/ OUTPUT_VARIABLE built)
+# The complete corresponding source that ships with the tool, in BUILD/dfu-util/dfu-util-source:
+# the pinned Debian files, both packages' debian/copyright, the pins and the scripts.
+file(STRINGS ${pinned} pinned_files REGEX "^sha256 ")
+list(TRANSFORM pinned_files REPLACE "^sha256 [0-9a-f]+ " "")
+set(source_names ${pinned_files} pinned-sources fetch-sources build-tool
+    dfu-util-debian-copyright.txt libusb-debian-copyright.txt)
+list(TRANSFORM source_names PREPEND ${build}/source/ OUTPUT_VARIABLE built_sources)
+list(TRANSFORM source_names PREPEND ${out}/dfu-util-source/ OUTPUT_VARIABLE QWUS_DFU_UTIL_SOURCE_FILES)
 
 set(sign_tool "")
 if(QWUS_SIGN_COMMAND)
@@ -79,11 +88,12 @@ endif()
 
 add_custom_command(
   OUTPUT ${QWUS_DFU_UTIL_EXE} ${out}/dfu-util.exe.debug ${QWUS_DFU_UTIL_NOTICES}
-         ${QWUS_DFU_UTIL_CONFIG_DIR}/config.h
+         ${QWUS_DFU_UTIL_CONFIG_DIR}/config.h ${QWUS_DFU_UTIL_SOURCE_FILES}
   COMMAND ${scripts}/fetch-sources ${pinned} ${QWUS_DFU_UTIL_SOURCES}
   COMMAND ${scripts}/build-tool --cc ${QWUS_DFU_UTIL_CC} ${QWUS_DFU_UTIL_SOURCES} ${build}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${out} ${QWUS_DFU_UTIL_CONFIG_DIR}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${out} ${out}/dfu-util-source ${QWUS_DFU_UTIL_CONFIG_DIR}
   COMMAND ${CMAKE_COMMAND} -E copy ${built} ${out}
+  COMMAND ${CMAKE_COMMAND} -E copy ${built_sources} ${out}/dfu-util-source
   COMMAND ${CMAKE_COMMAND} -E copy ${build}/dfu-util-config/config.h ${QWUS_DFU_UTIL_CONFIG_DIR}
   ${sign_tool}
   DEPENDS ${pinned} ${scripts}/fetch-sources ${scripts}/build-tool ${QWUS_SIGN_PKCS12}

@@ -3,7 +3,7 @@
 # line the service runs, its exit status and what it writes on each stream, byte for byte with its
 # CR LF line ends, and what reaches one pipe given as both streams, as the service gives it. Also
 # what ships of it: a static executable that imports only system DLLs, without debug information,
-# which is in the debug file beside it, and its licences and source note.
+# which is in the debug file beside it, and its licences, source note and complete source.
 #   tool_test.sh WINE_RUN OBJDUMP TOOL_DIR PINNED_SOURCES
 # Writes a JUnit report BUILD/test-results/e2e_dfu-util-tool.xml beside WINE_RUN.
 set -uo pipefail
@@ -77,7 +77,10 @@ check "libusb-COPYING.txt is the LGPL 2.1" \
 while read -r kind first second; do
   case $kind in
     source) check "the source note names $first $second" grep -qF " $first $second " "$dir/dfu-util-sources.txt" ;;
-    sha256) check "the source note gives $second's sum" grep -qx "  $first  $second"$'\r' "$dir/dfu-util-sources.txt" ;;
+    sha256)
+      check "the source note gives $second's sum" grep -qx "  $first  $second"$'\r' "$dir/dfu-util-sources.txt"
+      check "the complete source beside it has $second, as pinned" \
+        test "$(sha256sum <"$dir/dfu-util-source/$second" | cut -d' ' -f1)" = "$first" ;;
   esac
 done <"$pinned"
 # Every line ends in CR LF: as many lines end in CR as there are lines, and there are some.

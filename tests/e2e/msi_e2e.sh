@@ -128,6 +128,11 @@ check "1.0.0 builds" "$source_dir/packaging/build-msi" "$work/service-1.0.0.msi"
   --version 1.0.0 --messages "$messages_dll" --tool "$stand_in" --package "$work/orvale-0102.dfu"
 notice_args=()
 for file in "${notices[@]}"; do notice_args+=(--tool-notice "$tool_dir/$file"); done
+# The tool's complete source, as the build passes it.
+mapfile -t tool_sources < <(cd "$tool_dir/dfu-util-source" && ls)
+for file in "${tool_sources[@]}"; do notice_args+=(--tool-source "$tool_dir/dfu-util-source/$file"); done
+check "the tool's source: the six pinned files, the pins, two scripts, two copyrights" \
+  test "${#tool_sources[@]}" = 11
 for release in 1.0.1:0103 1.0.2:0104; do
   check "${release%:*} builds" "$source_dir/packaging/build-msi" "$work/service-${release%:*}.msi" \
     "$product_exe" --version "${release%:*}" --messages "$messages_dll" \
@@ -140,6 +145,10 @@ extract_own_msi() { (cd "$work/own-msi" && msiextract "$build/QuorlanWindowsUpda
 check "the build's MSI extracts" extract_own_msi
 for file in dfu-util.exe "${notices[@]}"; do
   check "the build's MSI carries $file" cmp -s "$tool_dir/$file" "$(find "$work/own-msi" -name "$file")"
+done
+for file in "${tool_sources[@]}"; do
+  check "the build's MSI carries the tool's source $file" \
+    cmp -s "$tool_dir/dfu-util-source/$file" "$(find "$work/own-msi" -path "*/dfu-util-source/$file")"
 done
 
 # The prefix is made, then its wineserver restarted and kept alive for the whole test: right after
@@ -173,6 +182,10 @@ check "1.0.1: the tool built from Debian's sources replaced the other" \
   cmp -s "$tool_dir/dfu-util.exe" "$install_dir/dfu-util.exe"
 for file in "${notices[@]}"; do
   check "1.0.1: $file installed beside it" cmp -s "$tool_dir/$file" "$install_dir/$file"
+done
+for file in "${tool_sources[@]}"; do
+  check "1.0.1: its source $file installed in dfu-util-source" \
+    cmp -s "$tool_dir/dfu-util-source/$file" "$install_dir/dfu-util-source/$file"
 done
 check "1.0.1: dfu-util.exe -V reports 0.11" \
   test "$(wine "$install_dir_win\\dfu-util.exe" -V </dev/null 2>&1 | head -n 1)" = $'dfu-util 0.11\r'
