@@ -12,9 +12,9 @@
 #                KEY adds the build script and the compiler's version, which alone decide the
 #                executable's bytes (the tool is built alike whatever the tree's build type)
 # Each build tree copies the tool into BUILD/dfu-util (QWUS_DFU_UTIL_EXE, with its debug file and
-# QWUS_DFU_UTIL_NOTICES and its complete source, QWUS_DFU_UTIL_SOURCE_FILES, beside it) and signs its
-# copy when the build signs; and the configuration
-# that dfu-util's configure wrote into BUILD/dfu-util-config (QWUS_DFU_UTIL_CONFIG_DIR).
+# QWUS_DFU_UTIL_NOTICES and its complete source, QWUS_DFU_UTIL_SOURCE_FILES, beside it) and signs
+# its copy when the build signs; and the configuration that dfu-util's configure wrote into
+# BUILD/dfu-util-config (QWUS_DFU_UTIL_CONFIG_DIR).
 if(NOT (WIN32 AND CMAKE_CROSSCOMPILING))
   return()
 endif()
@@ -79,7 +79,8 @@ list(TRANSFORM pinned_files REPLACE "^sha256 [0-9a-f]+ " "")
 set(source_names ${pinned_files} pinned-sources fetch-sources build-tool
     dfu-util-debian-copyright.txt libusb-debian-copyright.txt)
 list(TRANSFORM source_names PREPEND ${build}/source/ OUTPUT_VARIABLE built_sources)
-list(TRANSFORM source_names PREPEND ${out}/dfu-util-source/ OUTPUT_VARIABLE QWUS_DFU_UTIL_SOURCE_FILES)
+list(TRANSFORM source_names PREPEND ${out}/dfu-util-source/
+     OUTPUT_VARIABLE QWUS_DFU_UTIL_SOURCE_FILES)
 
 set(sign_tool "")
 if(QWUS_SIGN_COMMAND)
@@ -91,7 +92,8 @@ add_custom_command(
          ${QWUS_DFU_UTIL_CONFIG_DIR}/config.h ${QWUS_DFU_UTIL_SOURCE_FILES}
   COMMAND ${scripts}/fetch-sources ${pinned} ${QWUS_DFU_UTIL_SOURCES}
   COMMAND ${scripts}/build-tool --cc ${QWUS_DFU_UTIL_CC} ${QWUS_DFU_UTIL_SOURCES} ${build}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${out} ${out}/dfu-util-source ${QWUS_DFU_UTIL_CONFIG_DIR}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${out} ${out}/dfu-util-source
+          ${QWUS_DFU_UTIL_CONFIG_DIR}
   COMMAND ${CMAKE_COMMAND} -E copy ${built} ${out}
   COMMAND ${CMAKE_COMMAND} -E copy ${built_sources} ${out}/dfu-util-source
   COMMAND ${CMAKE_COMMAND} -E copy ${build}/dfu-util-config/config.h ${QWUS_DFU_UTIL_CONFIG_DIR}

@@ -142,9 +142,9 @@ class WindowsProcessLauncher final : public ProcessLauncher {
     startup.lpAttributeList = inherited.get();
 
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(asWide(application.c_str()), asWide(commandLine.data()), nullptr, nullptr, TRUE,
-                        EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo,
-                        &info)) {
+    if (!CreateProcessW(asWide(application.c_str()), asWide(commandLine.data()), nullptr,
+                        nullptr, TRUE, EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                        &startup.StartupInfo, &info)) {
       return false;
     }
     // Nothing waits for the child or asks for its exit code.
