@@ -1,5 +1,5 @@
 // The stand-in tool in a test's own folder: installing it as dfu-util.exe with a chosen output,
-// reading the arguments it received, putting its folder on PATH, and finding the build's own files.
+// reading the arguments it received, putting a folder on PATH, and finding the build's own files.
 #pragma once
 
 #include <filesystem>
@@ -35,8 +35,9 @@ Text pathText(const std::filesystem::path& path);
 // paths are on drive Z:.
 std::filesystem::path builtFile(const std::string& buildPath);
 
-// Puts `folder` first on this process's PATH, which started programs are looked up in; the old
-// PATH comes back on destruction.
+// Puts `folder` first on this process's PATH, where the system's search for a program looks, as a
+// user with a writable PATH folder could; the process launcher never looks there. The old PATH
+// comes back on destruction.
 class SearchPathPrefix {
  public:
   explicit SearchPathPrefix(const std::filesystem::path& folder);
