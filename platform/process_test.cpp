@@ -103,9 +103,10 @@ TEST_F(ProcessLauncherTest, RunsOnlyTheProgramOfItsFolder) {
   std::filesystem::current_path(current);
 
   Text line = u"dfu-util.exe -l";
-  auto pipe = launcherIn(empty.path()).createOutputPipe();
+  ProcessLauncher& withoutTool = launcherIn(empty.path());
+  auto pipe = withoutTool.createOutputPipe();
   ASSERT_NE(pipe, nullptr);
-  EXPECT_FALSE(launcherIn(empty.path()).startProcess(line, *pipe));
+  EXPECT_FALSE(withoutTool.startProcess(line, *pipe));
   pipe.reset();
   const Collected out = run(own, u"dfu-util.exe -l");
   std::filesystem::current_path(before);

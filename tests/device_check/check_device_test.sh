@@ -3,24 +3,17 @@
 # every rule, each misbehaviour fails its own rule and no other, and the device ends where the
 # output says; no device and bad usage end with status 2. Then the MS OS 2.0 descriptor checks on
 # sets that are wrong in one way each.
-#   check_device_test.sh ORVALE_USB_DEVICE REPO_ROOT
+#   check_device_test.sh ORVALE_USB_DEVICE REPO_ROOT RESULTS_DIR
+# Writes a JUnit report RESULTS_DIR/e2e_device-check.xml.
 set -uo pipefail
 
 export ORVALE_USB_DEVICE=$1
-root=$2
+root=$2 results=$3
 check_device=$root/scripts/check-device
 work=$(mktemp -d "${TMPDIR:-/tmp}/device-check.XXXXXX")
 
-source "$(dirname "$0")/../e2e/checks.sh"  # pass, fail, check and their counts
-finished=0
-finish() {
-  ((checks > 0)) || fail "no check ran"
-  ((finished)) || fail "the test stopped before its last check"
-  echo "device_check: $checks checks, $failures failed"
-  if ((failures == 0)); then rm -rf "$work"; else echo "logs in $work"; fi
-  ((failures == 0))
-}
-trap 'finish; exit $?' EXIT
+source "$(dirname "$0")/../e2e/checks.sh"  # pass, fail, check and their report
+trap 'report_checks "$results" device-check "$work" && rm -rf "$work"; exit $?' EXIT
 
 # A package at 0102: an image that carries its version in its first two bytes, and a DFU suffix.
 printf '\x02\x01' >"$work/orvale-0102.dfu"

@@ -3,34 +3,22 @@
 # (usbutils) prints its descriptors, its strings and its BOS; pyusb over libusb fetches the
 # Microsoft OS 2.0 descriptor set as Windows does (ms_os_descriptors_reader.py), in runtime and DFU
 # mode, and finds none when the state file says ms_os_descriptors=0.
-#   descriptor_readers_test.sh ORVALE_USB_DEVICE READER_PY
+#   descriptor_readers_test.sh ORVALE_USB_DEVICE READER_PY RESULTS_DIR
+# Writes a JUnit report RESULTS_DIR/e2e_device-descriptor-readers.xml.
 set -uo pipefail
 
-device=${1:-} reader=${2:-}
+device=${1:-} reader=${2:-} results=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../e2e/checks.sh"
 
 # Every check below runs on every pass: fewer means one was skipped.
 expected_checks=35
-finished=0
 work=$(mktemp -d)
 finish() {
-  if [[ $finished -ne 1 ]]; then
-    echo "FAILED: stopped before the end, after $checks checks (logs in $work)"
-    exit 1
-  fi
-  echo "device descriptor readers: $checks checks, $failures failed"
-  if [[ $checks -ne $expected_checks ]]; then
-    echo "FAILED: $expected_checks checks expected (logs in $work)"
-    exit 1
-  fi
-  if [[ $failures -ne 0 ]]; then
-    echo "logs in $work"
-    exit 1
-  fi
-  rm -rf "$work"
+  ((checks == expected_checks)) || fail "$expected_checks checks expected, $checks ran"
+  report_checks "$results" device-descriptor-readers "$work" && rm -rf "$work"
 }
-trap finish EXIT
+trap 'finish; exit $?' EXIT
 
 [[ -x $device ]] || { echo "no orvale-usb-device at '$device'"; exit 1; }
 [[ -f $reader ]] || { echo "no reader at '$reader'"; exit 1; }
