@@ -3,13 +3,14 @@
 #include <gtest/gtest.h>
 #include <libusb.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/process.h"
+#include "tests/fakes/stand_in_tool.h"
 #include "tests/fakes/temporary_directory.h"
 #include "tools/emulated_libusb/state_location.h"
 #include "tools/orvale_usb_device/state_file.h"
@@ -178,15 +179,17 @@ TEST_F(LibusbEmulation, DeviceHeldOpenRefusesEveryOtherOpener) {
 #ifdef QWUS_EMULATED_DFU_UTIL
   // Another process: the real tool lists the device it cannot open, as it does on Windows. It
   // reads the state file in its own folder, which is this one's.
-  const std::filesystem::path tool = folder.path() / "dfu-util.exe";
-  std::filesystem::copy_file(QWUS_EMULATED_DFU_UTIL, tool);
-  const std::string command = "\"" + tool.string() + "\" -l 2>&1";
+  std::filesystem::copy_file(testing::builtFile(QWUS_EMULATED_DFU_UTIL),
+                             folder.path() / "dfu-util.exe");
+  const auto launcher = processLauncherIn(testing::pathText(folder.path()));
+  auto pipe = launcher->createOutputPipe();
+  ASSERT_NE(pipe, nullptr);
+  Text command = u"dfu-util.exe -l";
+  ASSERT_TRUE(launcher->startProcess(command, *pipe));
+  pipe->closeWriteEnd();
   std::string out;
-  if (FILE* run = _popen(command.c_str(), "rb")) {
-    char chunk[256];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, run)) > 0;) out.append(chunk, n);
-    _pclose(run);
-  }
+  char chunk[256];
+  for (std::size_t n = 0; pipe->read(chunk, sizeof chunk, n);) out.append(chunk, n);
   EXPECT_NE(out.find("Cannot open DFU device c4e2:8351 found on devnum 7 (LIBUSB_ERROR_ACCESS)\r\n"),
             std::string::npos)
       << out;
