@@ -171,6 +171,20 @@ expect_download() {  # expect_download [SERIAL_ARGUMENT [wait-reset]]
   eng 4 'analyseBuffer updev.mode 1'
 }
 
+# The service is stopped with net stop while it runs.
+expect_stopped_by_hand() {
+  svc 4 'control code: SERVICE_CONTROL_STOP.'
+  svc 4 'enter onStop function.'
+  svc 4 'unregister device notification.'
+  svc 4 'service control stop success.'
+}
+
+# The listing step failed, so the service warned and kept running until it was stopped by hand.
+expect_failed_listing_and_stop() {
+  svc 2 'OrvaleUpgradeProcess.initDfuDevList failed!'
+  expect_stopped_by_hand
+}
+
 # The run's outcome is final: the worker stops the service and deletes its registration. The main
 # thread's "run service success" races with the worker's last two events and is checked apart.
 expect_handled() {

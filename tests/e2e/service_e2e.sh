@@ -302,27 +302,18 @@ expect_device() {
   check "device runs $2" test "$(state_of version)" = "$2"
 }
 
-# A service that keeps running is stopped with net stop; its four stop events follow.
+# A service that keeps running is stopped with net stop (expect_stopped_by_hand: its events).
 stop_by_hand() {
   wine net stop "$service" </dev/null >"$work/net-stop.out" 2>&1
   check "net stop" test $? = 0
 }
-expect_stopped_by_hand() {
-  svc 4 'control code: SERVICE_CONTROL_STOP.'
-  svc 4 'enter onStop function.'
-  svc 4 'unregister device notification.'
-  svc 4 'service control stop success.'
-}
 
-# The arrival's listing step failed: the service warns, keeps running, and is stopped by hand.
+# The arrival's listing step failed: the service warns, keeps running, and is stopped by hand
+# (expect_failed_listing_and_stop: its events).
 await_failed_listing_and_stop() {
   check "listing step failed" wait_for 60 tsv_has $'\t2\tOrvaleUpgradeProcess.initDfuDevList failed!'
   check "service keeps running" registered
   stop_by_hand
-}
-expect_failed_listing_and_stop() {
-  svc 2 'OrvaleUpgradeProcess.initDfuDevList failed!'
-  expect_stopped_by_hand
 }
 
 # Arrival of a runtime device at 0100, detached; returns once the detach run has ended. The run
