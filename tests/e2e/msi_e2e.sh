@@ -79,8 +79,8 @@ msiexec() {
 
 check_registration() {  # check_registration WHEN: the registration as "install" makes it
   check "$1: registered" registered
-  check "$1: image path is the installed executable, no arguments" \
-    test "$(registry_value ImagePath)" = "$install_dir_win\\QuorlanWindowsUpdateService.exe"
+  check "$1: image path is the installed executable in double quotes, no arguments" \
+    test "$(registry_value ImagePath)" = "\"$install_dir_win\\QuorlanWindowsUpdateService.exe\""
   check "$1: own process" test "$(registry_value Type)" = 0x10
   check "$1: auto start" test "$(registry_value Start)" = 0x2
   check "$1: critical error control" test "$(registry_value ErrorControl)" = 0x3
@@ -151,6 +151,32 @@ for file in "${tool_sources[@]}"; do
     cmp -s "$tool_dir/dfu-util-source/$file" "$(find "$work/own-msi" -path "*/dfu-util-source/$file")"
 done
 
+# The service is registered by its own "install", which quotes the image path, run elevated from
+# the installed file after the files are in place and before the service is started; a rollback
+# runs its "uninstall". There is no ServiceInstall row, whose image path Wine's installer writes
+# unquoted.
+table() { msiinfo export "$build/QuorlanWindowsUpdateService.msi" "$1" | tr -d '\r' | tail -n +4; }
+check "the build's MSI has no ServiceInstall row" test -z "$(table ServiceInstall 2>/dev/null)"
+# 3090 = 18 (an installed file run with arguments) + 1024 (deferred) + 2048 (not impersonated);
+# 3410 = 18 + 64 (its exit status ignored) + 256 (rollback) + 1024 + 2048.
+check "the build's MSI registers the service with \"install\", deferred and elevated" \
+  grep -qxP 'RegisterService\t3090\tServiceExe\tinstall\t' <(table CustomAction)
+check "the build's MSI deletes that registration with \"uninstall\" on rollback" \
+  grep -qxP 'UnregisterServiceOnRollback\t3410\tServiceExe\tuninstall\t' <(table CustomAction)
+sequence_of() { table InstallExecuteSequence | awk -F '\t' -v a="$1" '$1 == a { print $3 }'; }
+registered_between_files_and_start() {
+  local files register rollback start
+  files=$(sequence_of InstallFiles) register=$(sequence_of RegisterService)
+  rollback=$(sequence_of UnregisterServiceOnRollback) start=$(sequence_of StartServices)
+  [[ -n $files && -n $register && -n $rollback && -n $start ]] &&
+    ((files < rollback && rollback < register && register < start))
+}
+check "the build's MSI registers after InstallFiles and before StartServices" \
+  registered_between_files_and_start
+check "the build's MSI registers only an executable being installed, and no registration twice" \
+  test "$(table InstallExecuteSequence | awk -F '\t' '$1 == "RegisterService" { print $2 }')" = \
+  '$ServiceExecutable>2 AND (NOT SERVICEREGISTERED OR WIX_UPGRADE_DETECTED)'
+
 # The prefix is made, then its wineserver restarted and kept alive for the whole test: right after
 # wineboot the service control manager may still be starting the prefix's own services, and a
 # service start then fails with "Service database locked".
@@ -216,6 +242,15 @@ check_nothing_left removal
 # installed: what a fleet does next starts from there.
 check "reinstall: exits 0" test "$(msiexec reinstall-1.0.1 /i "$work/service-1.0.1.msi")" = 0
 check "reinstall: running" test "$(service_state)" = RUNNING
+# A repair while the service is registered keeps that registration: "install" would refuse an
+# existing one and fail the repair.
+check "repair while registered: exits 0" \
+  test "$(msiexec repair-registered-1.0.1 /i "$work/service-1.0.1.msi" REINSTALL=ALL REINSTALLMODE=vomus)" = 0
+never_ran() { ! grep -q "Action start .*: $1\\." "$2"; }  # never_ran ACTION LOG
+check "repair while registered: the registration is not made again" \
+  never_ran RegisterService "$work/repair-registered-1.0.1.log"
+check_registration "repair while registered"
+check "repair while registered: running" test "$(service_state)" = RUNNING
 self_remove() {  # self_remove WHEN: as the service does it, stopped and its registration deleted
   wine net stop "$service" </dev/null >"$work/net-stop-$1.out" 2>&1
   check "$1: net stop" test $? = 0
