@@ -23,8 +23,8 @@ option(QWUS_DFU_UTIL "Build dfu-util.exe from Debian's pinned source packages an
 if(NOT QWUS_DFU_UTIL AND QWUS_REQUIRE_EVERY_TEST)
   message(FATAL_ERROR "QWUS_DFU_UTIL is OFF: without dfu-util.exe the MSI, the Wine scenarios, the "
                       "agreement test and the tool's tests are not registered. Turn it on (the "
-                      "build fetches Debian's source packages: scripts/install-deps gives apt a "
-                      "deb-src entry and installs dpkg-dev), or QWUS_REQUIRE_EVERY_TEST off")
+                      "build fetches Debian's source packages with apt; scripts/install-deps "
+                      "installs dpkg-dev), or QWUS_REQUIRE_EVERY_TEST off")
 elseif(NOT QWUS_DFU_UTIL)
   return()
 endif()

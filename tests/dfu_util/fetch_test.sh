@@ -27,6 +27,14 @@ printf 'Dir::Etc::Parts "%s";\n' "$work/empty" >"$work/apt-plain.conf"
   printf 'Acquire::%s::Proxy "http://127.0.0.1:9";\n' http https
   printf 'Acquire::Retries "0";\n'
 } >"$work/apt-offline.conf"
+# A machine of another Debian release: its one entry names the same mirror with another release,
+# whose lists apt never read.
+mirror=$(apt-get indextargets --format '$(TARGET_OF) $(REPO_URI)' | awk '$1 == "deb" && $2 ~ /\/debian\/$/ { print $2; exit }')
+printf 'deb %s trixie main\n' "$mirror" >"$work/other-release.list"
+{ cat "$work/apt-plain.conf"
+  printf 'Dir::Etc::SourceList "%s";\nDir::Etc::SourceParts "%s";\n' "$work/other-release.list" "$work/empty"
+  printf 'Dir::State::Lists "%s";\n' "$work/empty"
+} >"$work/apt-other-release.conf"
 
 # run NAME APT PINNED [HANDED]: fetch-sources into $work/NAME, given the files of the build's fetch
 # first when HANDED is "handed"; leaves its status in $work/NAME.status and its messages in .err.
@@ -69,20 +77,34 @@ check "a file whose sum differs: named" says wrong-sum 'the SHA-256 sum of libus
 check "a file whose sum differs: not unpacked" test ! -e "$work/wrong-sum/libusb-1.0"
 
 run no-sources no-sources "$pinned"
-check "no deb-src entry: fails" failed no-sources
-check "no deb-src entry: says to run scripts/install-deps" \
-  says no-sources 'apt has no deb-src entry, so Debian'"'"'s source packages dfu-util 0.11-1 and libusb-1.0 2:1.0.26-1 cannot be fetched. Run scripts/install-deps'
+check "no mirror: fails" failed no-sources
+check "no mirror: says so" \
+  says no-sources "apt names no Debian mirror to fetch Debian bookworm's source packages dfu-util 0.11-1 and libusb-1.0 2:1.0.26-1 from."
+
+check "another release's machine: its apt has a mirror" test -n "$mirror"
+run other-release other-release "$pinned"
+check "another release's machine: fetched" test "$(cat "$work/other-release.status")" = 0
+check "another release's machine: complete" test -e "$work/other-release/.complete"
+check "another release's machine: the same files" \
+  diff -r "$fetched/download" "$work/other-release/download"
+check "another release's machine: its own apt configuration removed" test ! -e "$work/other-release/apt"
 
 run unserved plain "$work/unserved-pins"
 check "a version no longer served: fails" failed unserved
 check "a version no longer served: names the served one" \
-  says unserved "Debian's sources no longer serve dfu-util 0.10-1; they serve dfu-util 0.11-1."
+  says unserved "Debian bookworm no longer serves dfu-util 0.10-1; it serves dfu-util 0.11-1."
+
+sed 's/^release .*/release potato-nosuch/' "$pinned" >"$work/no-such-release-pins"
+run no-such-release plain "$work/no-such-release-pins"
+check "a release the mirror does not serve: fails" failed no-such-release
+check "a release the mirror does not serve: says so" \
+  says no-such-release "serves no release potato-nosuch (apt's messages are in"
 
 run offline offline "$pinned"
 check "no network: fails" failed offline
 check "no network: says so and what to do" \
   says offline 'could not download dfu-util 0.11-1 and libusb-1.0 2:1.0.26-1 from Debian'"'"'s archive (no network?'
-for name in wrong-sum no-sources unserved offline; do
+for name in wrong-sum no-sources unserved no-such-release offline; do
   check "$name: one line of message" test "$(wc -l <"$work/$name.err")" = 1
 done
 finished=1
