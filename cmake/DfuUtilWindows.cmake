@@ -62,6 +62,8 @@ qwus_dfu_util_key(build_key ${sources_key} ${build_sum} ${compiler_version})
 set(QWUS_DFU_UTIL_SOURCES ${QWUS_DFU_UTIL_CACHE}/sources-${sources_key})
 set(build ${QWUS_DFU_UTIL_CACHE}/build-${build_key})
 set(QWUS_DFU_UTIL_BUILD ${build})
+# The linker's map of dfu-util.exe, from which the notices of the runtime pieces in it are made.
+set(QWUS_DFU_UTIL_MAP ${build}/dfu-util.exe.map)
 set(QWUS_DFU_UTIL_LIBUSB_STAGE ${build}/libusb-stage)
 
 set(out ${CMAKE_BINARY_DIR}/dfu-util)

@@ -55,8 +55,13 @@ endfunction()
 
 # qwus_finish_shipped_file(TARGET): after each link of TARGET, moves its debug information into
 # FILE.debug (with QWUS_SEPARATE_DEBUG_INFO) and then signs it (with QWUS_SIGN_PKCS12), in this
-# order: a signature covers the file as shipped.
+# order: a signature covers the file as shipped. With GNU ld the linker also writes its map,
+# BUILD/link-maps/TARGET.map, from which the notices of the runtime pieces linked in are made.
 function(qwus_finish_shipped_file target)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_link_options(${target} PRIVATE "LINKER:-Map=${CMAKE_BINARY_DIR}/link-maps/${target}.map")
+    file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/link-maps)
+  endif()
   set(file $<TARGET_FILE:${target}>)
   if(QWUS_SEPARATE_DEBUG_INFO)
     add_custom_command(TARGET ${target} POST_BUILD

@@ -146,6 +146,8 @@ check "the build's MSI extracts" extract_own_msi
 for file in dfu-util.exe "${notices[@]}"; do
   check "the build's MSI carries $file" cmp -s "$tool_dir/$file" "$(find "$work/own-msi" -name "$file")"
 done
+check "the build's MSI carries the notices of the runtime in its executables" \
+  cmp -s "$build/third-party-notices.txt" "$(find "$work/own-msi" -name third-party-notices.txt)"
 for file in "${tool_sources[@]}"; do
   check "the build's MSI carries the tool's source $file" \
     cmp -s "$tool_dir/dfu-util-source/$file" "$(find "$work/own-msi" -path "*/dfu-util-source/$file")"

@@ -2,7 +2,7 @@
 # Runs the README's direct packaging/build-msi call as a user would, from the repository's root
 # after a fresh build: the README's own command, its placeholders for the user's dfu-util.exe and
 # firmware package filled in, must build an MSI that carries the build's executable and message
-# DLL and both payload files.
+# DLL, the build's runtime notices and both payload files.
 #   readme_msi_command.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
 source_dir=$(cd "$1" && pwd)
@@ -40,6 +40,7 @@ carries() {  # carries NAME ORIGINAL
 }
 carries QuorlanWindowsUpdateService.exe "$build/service/QuorlanWindowsUpdateService.exe"
 carries QuorlanEventMessages.dll "$build/eventlog/messages/QuorlanEventMessages.dll"
+carries third-party-notices.txt "$build/third-party-notices.txt"
 carries dfu-util.exe "$work/payload/dfu-util.exe"
 carries orvale-0102.dfu "$work/payload/orvale-0102.dfu"
 
