@@ -9,9 +9,11 @@ void registerEventSource(EventSource& source) {
 
 ProcessEventSources::ProcessEventSources(EventLog& eventLog)
     : engine(eventLog, kEngineSourceName, kEngineFirstEventId),
-      service(eventLog, kServiceSourceName, kServiceFirstEventId) {
+      service(eventLog, kServiceSourceName, kServiceFirstEventId),
+      outcome(eventLog, kOutcomeSourceName, 0) {
   registerEventSource(engine);
   registerEventSource(service);
+  registerEventSource(outcome);
 }
 
 bool reportEvent(EventSource& source, EventType type, const char16_t* text) noexcept {
@@ -21,6 +23,12 @@ bool reportEvent(EventSource& source, EventType type, const char16_t* text) noex
   const std::lock_guard lock(source.reportLock);
   const std::uint32_t eventId = source.nextEventId.fetch_add(1, std::memory_order_relaxed);
   return source.log->report(source.handle, type, 0, eventId, text);
+}
+
+bool reportFixedEvent(EventSource& source, EventType type, std::uint32_t eventId,
+                      const char16_t* const* strings, std::uint16_t count) noexcept {
+  const std::lock_guard lock(source.reportLock);
+  return source.log->reportStrings(source.handle, type, 0, eventId, strings, count);
 }
 
 }  // namespace qwus

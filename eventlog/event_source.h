@@ -1,4 +1,5 @@
-// The two numbered event sources of the process and the one operation that sends a report.
+// The event sources of the process: two numbered ones, whose ids count the reports, and the
+// outcome source, whose ids name the outcome; and the operations that send a report.
 #pragma once
 
 #include <atomic>
@@ -17,6 +18,8 @@ inline constexpr std::uint32_t kServiceFirstEventId = 1;
 // Source of the firmware upgrade engine and first event id of a process's reports on it.
 inline constexpr char16_t kEngineSourceName[] = u"OrvaleUpgradeProcess";
 inline constexpr std::uint32_t kEngineFirstEventId = 21;
+// Source of one event per handled upgrade run, whose fixed id names the run's outcome.
+inline constexpr char16_t kOutcomeSourceName[] = u"OrvaleUpgradeOutcome";
 
 // One event source: its name, the handle its registration returned (null when that failed), and
 // the event id of its next report. Each report takes the current id and leaves it plus one, so the
@@ -38,18 +41,25 @@ struct EventSource {
 // Registers `source` with its event log and stores the handle, null or not. Nothing tests it.
 void registerEventSource(EventSource& source);
 
-// The process's two sources, registered engine first, then service.
+// The process's three sources, registered engine first, then service, then outcome.
 struct ProcessEventSources {
   explicit ProcessEventSources(EventLog& eventLog);
 
   EventSource engine;
   EventSource service;
+  EventSource outcome;  // its running id is never used
 };
 
 // Sends one report of `text` (zero-terminated) with the source's next event id, category 0. The id
 // advances whether or not the event log takes the report. Returns the event log's result, which
 // callers may ignore. Allocates nothing.
 bool reportEvent(EventSource& source, EventType type, const char16_t* text) noexcept;
+
+// Sends one report with the fixed id `eventId` and the `count` insertion strings `strings`, under
+// the source's lock; the source's running id is neither used nor advanced. Returns the event log's
+// result. Allocates nothing.
+bool reportFixedEvent(EventSource& source, EventType type, std::uint32_t eventId,
+                      const char16_t* const* strings, std::uint16_t count) noexcept;
 
 // The usual two steps of a report: format into a local message buffer, then report it.
 template <typename... Args>

@@ -15,13 +15,15 @@ namespace {
 using testing::NullEventLog;
 using testing::RecordingEventLog;
 
-TEST(ProcessEventSources, RegistersEngineFirstThenService) {
+TEST(ProcessEventSources, RegistersEngineFirstThenServiceThenOutcome) {
   RecordingEventLog log;
   ProcessEventSources sources(log);
   EXPECT_EQ(log.registrations(),
-            (std::vector<std::u16string>{u"OrvaleUpgradeProcess", u"QuorlanWindowsUpdateService"}));
+            (std::vector<std::u16string>{u"OrvaleUpgradeProcess", u"QuorlanWindowsUpdateService",
+                                         u"OrvaleUpgradeOutcome"}));
   EXPECT_NE(sources.engine.handle, nullptr);
   EXPECT_NE(sources.service.handle, nullptr);
+  EXPECT_NE(sources.outcome.handle, nullptr);
   EXPECT_EQ(sources.engine.nextEventId.load(), 21u);
   EXPECT_EQ(sources.service.nextEventId.load(), 1u);
 }
@@ -54,6 +56,29 @@ TEST(ReportEvent, SourcesNumberIndependently) {
     EXPECT_EQ(events[i].text, expected[i].text);
     EXPECT_EQ(events[i].category, 0u);
   }
+}
+
+// An outcome's id is its own, whatever was reported before; its strings arrive whole and in order;
+// and the numbered sources go on counting as if it had not been reported.
+TEST(ReportFixedEvent, KeepsItsIdAndEveryStringAndLeavesTheCountsAlone) {
+  RecordingEventLog log;
+  ProcessEventSources sources(log);
+  reportEvent(sources.service, EventType::Warning, u"before");
+  const char16_t* strings[] = {u"Q9Z0311", u"0100", u"0102", u"orvale-0102.dfu", u"Done!"};
+  EXPECT_TRUE(reportFixedEvent(sources.outcome, EventType::Information, 0x400003E8, strings, 5));
+  EXPECT_TRUE(reportFixedEvent(sources.outcome, EventType::Error, 0xC00003E9, strings, 5));
+  reportEvent(sources.service, EventType::Warning, u"after");
+
+  const auto events = log.events();
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[1].source, u"OrvaleUpgradeOutcome");
+  EXPECT_EQ(events[1].id, 0x400003E8u);
+  EXPECT_EQ(events[2].id, 0xC00003E9u);
+  EXPECT_EQ(events[2].type, EventType::Error);
+  EXPECT_EQ(events[1].strings, (std::vector<std::u16string>{u"Q9Z0311", u"0100", u"0102",
+                                                            u"orvale-0102.dfu", u"Done!"}));
+  EXPECT_EQ(events[3].id, 2u);
+  EXPECT_EQ(sources.outcome.nextEventId.load(), 0u);
 }
 
 TEST(ReportEvent, FailedRegistrationLosesReportsButNumbersStillAdvance) {
@@ -92,10 +117,11 @@ class YieldingEventLog final : public EventLog {
   EventLogHandle registerSource(const char16_t* name) override {
     return recorded.registerSource(name);
   }
-  bool report(EventLogHandle source, EventType type, std::uint16_t category, std::uint32_t eventId,
-              const char16_t* text) override {
+  bool reportStrings(EventLogHandle source, EventType type, std::uint16_t category,
+                     std::uint32_t eventId, const char16_t* const* strings,
+                     std::uint16_t count) override {
     std::this_thread::yield();
-    return recorded.report(source, type, category, eventId, text);
+    return recorded.reportStrings(source, type, category, eventId, strings, count);
   }
   RecordingEventLog recorded;
 };

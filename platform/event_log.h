@@ -1,4 +1,4 @@
-// The operating system's event log: source registration and one-string reports.
+// The operating system's event log: source registration and reports.
 #pragma once
 
 #include <cstdint>
@@ -30,10 +30,19 @@ class EventLog {
   // null on failure. The handle stays valid until the process ends.
   virtual EventLogHandle registerSource(const char16_t* name) = 0;
 
-  // Writes one event with exactly one insertion string, no user SID and no raw data
-  // (ReportEventW). Returns false when the event was not written, for example for a null handle.
-  virtual bool report(EventLogHandle source, EventType type, std::uint16_t category,
-                      std::uint32_t eventId, const char16_t* text) = 0;
+  // Writes one event with the `count` insertion strings `strings` (each zero-terminated), no user
+  // SID and no raw data (ReportEventW). Returns false when the event was not written, for example
+  // for a null handle.
+  virtual bool reportStrings(EventLogHandle source, EventType type, std::uint16_t category,
+                             std::uint32_t eventId, const char16_t* const* strings,
+                             std::uint16_t count) = 0;
+
+  // Writes one event with exactly one insertion string, `text`.
+  bool report(EventLogHandle source, EventType type, std::uint16_t category, std::uint32_t eventId,
+              const char16_t* text) {
+    const char16_t* strings[1] = {text};
+    return reportStrings(source, type, category, eventId, strings, 1);
+  }
 };
 
 // The event log of the running system: the Windows event log, or on POSIX one line per event on

@@ -27,13 +27,23 @@ class StandardErrorEventLog final : public EventLog {
     return &source;
   }
 
-  bool report(EventLogHandle handle, EventType type, std::uint16_t /*category*/,
-              std::uint32_t eventId, const char16_t* text) override {
+  bool reportStrings(EventLogHandle handle, EventType type, std::uint16_t /*category*/,
+                     std::uint32_t eventId, const char16_t* const* strings,
+                     std::uint16_t count) override {
     if (handle == nullptr) return false;
     const auto* source = static_cast<const PosixSource*>(handle);
-    // One write per event so that lines of concurrent reports never interleave.
+    // One write per event so that lines of concurrent reports never interleave. Several
+    // insertion strings are shown one after another, separated by " | ".
     std::array<char, 1024> utf8{};
-    toUtf8(TextView(text), utf8.data(), utf8.size());
+    std::size_t used = 0;
+    for (std::uint16_t i = 0; i < count && used + 1 < utf8.size(); ++i) {
+      if (i > 0) {
+        for (const char c : {' ', '|', ' '}) {
+          if (used + 1 < utf8.size()) utf8[used++] = c;
+        }
+      }
+      used += toUtf8(TextView(strings[i]), utf8.data() + used, utf8.size() - used);
+    }
     std::array<char, 1300> line{};
     const int length = std::snprintf(line.data(), line.size(), "%s %u %s: %s\n",
                                      source->name.data(), eventId, eventTypeName(type), utf8.data());

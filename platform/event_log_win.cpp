@@ -19,11 +19,14 @@ class WindowsEventLog final : public EventLog {
     return RegisterEventSourceW(nullptr, asWide(name));
   }
 
-  bool report(EventLogHandle source, EventType type, std::uint16_t category, std::uint32_t eventId,
-              const char16_t* text) override {
-    const wchar_t* strings[1] = {asWide(text)};
-    return ReportEventW(source, static_cast<WORD>(type), category, eventId, nullptr, 1, 0,
-                        strings, nullptr) != FALSE;
+  bool reportStrings(EventLogHandle source, EventType type, std::uint16_t category,
+                     std::uint32_t eventId, const char16_t* const* strings,
+                     std::uint16_t count) override {
+    // char16_t and wchar_t are the same UTF-16 units on Windows (see win_text.h); ReportEventW
+    // only reads the array, which its declaration does not say.
+    const auto wide = const_cast<LPCWSTR*>(reinterpret_cast<const LPCWSTR*>(strings));
+    return ReportEventW(source, static_cast<WORD>(type), category, eventId, nullptr, count, 0,
+                        wide, nullptr) != FALSE;
   }
 };
 

@@ -20,19 +20,21 @@ EventLogHandle EventsFileLog::registerSource(const char16_t* name) {
   return &source;
 }
 
-bool EventsFileLog::report(EventLogHandle handle, EventType type, std::uint16_t category,
-                           std::uint32_t eventId, const char16_t* text) {
+bool EventsFileLog::reportStrings(EventLogHandle handle, EventType type, std::uint16_t category,
+                                  std::uint32_t eventId, const char16_t* const* strings,
+                                  std::uint16_t count) {
   const auto* source = static_cast<const Source*>(handle);
   bool ours = false;
   {
     std::lock_guard lock(mutex_);
     for (std::size_t i = 0; i < used_; ++i) ours = ours || source == &sources_[i];
   }
-  if (!ours) return inner_.report(handle, type, category, eventId, text);
+  if (!ours) return inner_.reportStrings(handle, type, category, eventId, strings, count);
 
-  const bool written = inner_.report(source->inner, type, category, eventId, text);
-  char line[2048];
-  const std::size_t length = formatLine(source->name.data(), eventId, type, text, line, sizeof line);
+  const bool written = inner_.reportStrings(source->inner, type, category, eventId, strings, count);
+  char line[4096];
+  const std::size_t length =
+      formatLine(source->name.data(), eventId, type, strings, count, line, sizeof line);
   std::lock_guard lock(mutex_);
   if (file_ != nullptr) {
     std::fwrite(line, 1, length, file_);
@@ -43,7 +45,8 @@ bool EventsFileLog::report(EventLogHandle handle, EventType type, std::uint16_t 
 }
 
 std::size_t EventsFileLog::formatLine(const char* sourceName, std::uint32_t eventId, EventType type,
-                                      const char16_t* text, char* out, std::size_t size) {
+                                      const char16_t* const* strings, std::uint16_t stringCount,
+                                      char* out, std::size_t size) {
   std::size_t used = 0;
   const auto put = [&](char c) {
     if (used + 1 < size) out[used++] = c;
@@ -66,16 +69,18 @@ std::size_t EventsFileLog::formatLine(const char* sourceName, std::uint32_t even
   putNumber(eventId);
   put('\t');
   putNumber(static_cast<std::uint32_t>(type));
-  put('\t');
-  char utf8[1024];
-  toUtf8(TextView(text), utf8, sizeof utf8);
-  for (const char* p = utf8; *p != '\0'; ++p) {
-    switch (*p) {
-      case '\\': putString("\\\\"); break;
-      case '\t': putString("\\t"); break;
-      case '\n': putString("\\n"); break;
-      case '\r': putString("\\r"); break;
-      default: put(*p); break;
+  for (std::uint16_t i = 0; i < stringCount; ++i) {
+    put('\t');
+    char utf8[1024];
+    toUtf8(TextView(strings[i]), utf8, sizeof utf8);
+    for (const char* p = utf8; *p != '\0'; ++p) {
+      switch (*p) {
+        case '\\': putString("\\\\"); break;
+        case '\t': putString("\\t"); break;
+        case '\n': putString("\\n"); break;
+        case '\r': putString("\\r"); break;
+        default: put(*p); break;
+      }
     }
   }
   if (size > 0) out[used] = '\0';

@@ -11,9 +11,10 @@
 namespace qwus {
 
 // Passes every registration and report to `inner` and appends each report to `file` (owned, opened
-// for appending in binary mode; null writes nothing) as one UTF-8 line: source name, event id, event type (decimal) and text, separated by
-// tabs, with backslash, tab, line feed and carriage return in the text written as \\, \t, \n and
-// \r. Each line is flushed at once. Reports on a source whose registration failed are not written.
+// for appending in binary mode; null writes nothing) as one UTF-8 line: source name, event id,
+// event type (decimal) and each insertion string, separated by tabs, with backslash, tab, line
+// feed and carriage return in the strings written as \\, \t, \n and \r. Each line is flushed at
+// once. Reports on a source whose registration failed are not written.
 class EventsFileLog final : public EventLog {
  public:
   EventsFileLog(EventLog& inner, std::FILE* file);
@@ -22,13 +23,15 @@ class EventsFileLog final : public EventLog {
   EventsFileLog& operator=(const EventsFileLog&) = delete;
 
   EventLogHandle registerSource(const char16_t* name) override;
-  bool report(EventLogHandle handle, EventType type, std::uint16_t category, std::uint32_t eventId,
-              const char16_t* text) override;
+  bool reportStrings(EventLogHandle handle, EventType type, std::uint16_t category,
+                     std::uint32_t eventId, const char16_t* const* strings,
+                     std::uint16_t count) override;
 
   // The line written for one report, without its line end, into `out` (no heap use).
   // Returns its length.
   static std::size_t formatLine(const char* sourceName, std::uint32_t eventId, EventType type,
-                                const char16_t* text, char* out, std::size_t size);
+                                const char16_t* const* strings, std::uint16_t stringCount,
+                                char* out, std::size_t size);
 
  private:
   struct Source {

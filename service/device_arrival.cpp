@@ -5,6 +5,7 @@
 #include "service/service_control.h"
 #include "service/service_registration.h"
 #include "upgrade/orvale_upgrade_process.h"
+#include "upgrade/upgrade_outcome.h"
 
 namespace qwus {
 namespace {
@@ -77,7 +78,10 @@ std::uint32_t upgradeWorker(void* rawParam) noexcept {
     reportFormatted(env.events, EventType::Warning, u"OrvaleUpgradeProcess.initDfuDevList failed!");
     return 1;
   }
-  if (process.doUpgrade() == kOutcomeDetached) return 0;
+  const int result = process.doUpgrade();
+  // Every run that got past its listing ends in one outcome event, the detach included.
+  reportOutcome(env.outcomes, result, process);
+  if (result == kOutcomeDetached) return 0;
 
   // Counted before the service is reported stopped, so that the process, which may end as soon
   // as it is, knows to wait for the registration's removal.

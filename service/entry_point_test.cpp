@@ -198,7 +198,7 @@ TEST_F(EntryPointTest, ProcessWaitsAtMost30SecondsForAWorkerRemovingTheService) 
       SCOPED_TRACE(c.finishAfter);
       SCOPED_TRACE(onExitClock);
       RemovalClock removalClock(c.finishAfter);
-      ServiceEnvironment waiting{sources.service, manager, threads,
+      ServiceEnvironment waiting{sources.service, sources.outcome, manager, threads,
                                  onExitClock ? static_cast<Clock&>(clock) : removalClock,
                                  env->engine, {}, {}};
       if (onExitClock) waiting.exitClock = &removalClock;

@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
   using namespace qwus;
   auto* env = new ServiceEnvironment{
       gEventSources.service,
+      gEventSources.outcome,
       systemServiceManager(),
       systemThreads(),
       systemClock(),

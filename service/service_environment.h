@@ -39,6 +39,7 @@ class InFlight {
 
 struct ServiceEnvironment {
   EventSource& events;       // the service's event source
+  EventSource& outcomes;     // the outcome source: one event per handled upgrade run
   ServiceManager& manager;
   ThreadLauncher& threads;
   Clock& clock;

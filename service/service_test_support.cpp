@@ -4,7 +4,7 @@
 namespace qwus::testing {
 
 ServiceTest::ServiceTest()
-    : env(new ServiceEnvironment{sources.service, manager, threads, clock,
+    : env(new ServiceEnvironment{sources.service, sources.outcome, manager, threads, clock,
                                  UpgradeEnvironment{sources.engine, files, processes, clock, trace,
                                                     u"C:\\Program Files\\Quorlan\\orvale\\Services\\"},
                                  {}, {}}) {}

@@ -17,7 +17,8 @@ constexpr std::uint32_t kReadPause = 100;
 int OrvaleUpgradeProcess::doCmd(Text& cmdline, OutputPipe& pipe) {
   reportFormatted(env_.events, EventType::Information, u"doCmd updev.mode %d cmdline is %s",
                   updev.mode, cmdline);
-  if (!env_.processes.startProcess(cmdline, pipe)) {
+  toolStarted = env_.processes.startProcess(cmdline, pipe);
+  if (!toolStarted) {
     reportFormatted(env_.events, EventType::Information, u"CreateProcess Failed!");
     return -1;
   }
@@ -43,6 +44,7 @@ int OrvaleUpgradeProcess::handlePipeInfo(OutputPipe& pipe) {
   reportFormatted(env_.events, EventType::Information,
                   u"handlePipeInfo updev.mode %d strOutput= %s", updev.mode, strOutput);
   analyseBuffer(strOutput);
+  toolOutput = std::move(strOutput);
   pipe.closeReadEnd();
   return 0;
 }

@@ -96,6 +96,10 @@ void OrvaleUpgradeProcess::initDev(const Text& devData) {
     return;
   }
 
+  // The serial number of the device read, kept for the run's outcome whatever its version.
+  const Text serial = trim(withoutQuotes(getKeyValue(devData, u"serial=")));
+  deviceSerial = serial;
+
   updev.version = trim(getKeyValue(devData, u"ver="));
   if (!checkVersion(updev.version)) return;
   upgradeNeeded = true;
@@ -104,7 +108,7 @@ void OrvaleUpgradeProcess::initDev(const Text& devData) {
   trace(u"updev.cfgId is ", decimalText(updev.cfgId));
   report(u"initDev updev.cfgId= %d", updev.cfgId);
 
-  updev.sn = trim(withoutQuotes(getKeyValue(devData, u"serial=")));
+  updev.sn = serial;
   report(u"initDev updev.sn= %s", updev.sn);
   trace(u"updev.sn is ", updev.sn);
 

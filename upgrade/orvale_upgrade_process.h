@@ -96,6 +96,12 @@ class OrvaleUpgradeProcess {
   Text packageName;
   Text targetVersion;
   bool forceUpgrade = false;
+  // For the run's outcome: the serial number of the last Orvale device line read in runtime or
+  // DFU mode, whatever its version (updev.sn is set only for a device to upgrade); whether the
+  // last tool run started; and everything it printed.
+  Text deviceSerial;
+  bool toolStarted = false;
+  Text toolOutput;
 
  private:
   // Reports one message of the engine, always as information.

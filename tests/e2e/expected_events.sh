@@ -4,6 +4,8 @@
 #
 # Each line is "SOURCE<TAB>TYPE<TAB>TEXT" as events.tsv holds it without the event id: the text cut
 # to 255 characters as the service's formatter cuts it, then with backslash, tab, CR and LF escaped.
+# An outcome's line keeps its id, which names the outcome, and has its five strings as fields:
+# "OrvaleUpgradeOutcome<TAB>ID<TAB>TYPE<TAB>SERIAL<TAB>VERSION<TAB>0102<TAB>orvale-0102.dfu<TAB>LAST".
 
 install_dir_text='C:\Program Files\Quorlan\orvale\Services\'
 guid='{5E1C7A93-2B64-4D0F-9A83-C61E27B4D850}'
@@ -15,16 +17,40 @@ tool_heading+=$'Copyright 2010-2021 Tormod Volden and Stefan Schmidt\r\n'
 tool_heading+=$'This program is Free Software and has ABSOLUTELY NO WARRANTY\r\n'
 tool_heading+=$'Please report bugs to http://sourceforge.net/p/dfu-util/tickets/\r\n\r\n'
 
-ev() {  # ev SOURCE TYPE TEXT
-  local text=${3:0:255}
+# A text as events.tsv writes it: backslash, tab, CR and LF escaped.
+escape_field() {
+  local text=$1
   text=${text//\\/\\\\}
   text=${text//$'\t'/\\t}
   text=${text//$'\r'/\\r}
   text=${text//$'\n'/\\n}
-  printf '%s\t%s\t%s\n' "$1" "$2" "$text" >>"$expected_events"
+  printf '%s' "$text"
+}
+ev() {  # ev SOURCE TYPE TEXT
+  printf '%s\t%s\t%s\n' "$1" "$2" "$(escape_field "${3:0:255}")" >>"$expected_events"
 }
 svc() { ev QuorlanWindowsUpdateService "$@"; }
 eng() { ev OrvaleUpgradeProcess "$@"; }
+
+# expect_outcome OUTCOME SERIAL VERSION LAST_LINE: the run's outcome event for package 0102. Its id
+# is the outcome's number with its severity in the top bits, as the message file has it.
+expect_outcome() {
+  local id type field
+  case $1 in
+    downloaded) id=1073742824 type=4 ;;
+    download-failed) id=3221226473 type=1 ;;
+    up-to-date) id=1073742826 type=4 ;;
+    not-seen) id=2147484651 type=2 ;;
+    not-started) id=3221226476 type=1 ;;
+    detached) id=1073742829 type=4 ;;
+    *) echo "expect_outcome: no outcome $1" >&2; return 1 ;;
+  esac
+  {
+    printf 'OrvaleUpgradeOutcome\t%s\t%s' "$id" "$type"
+    for field in "$2" "$3" 0102 orvale-0102.dfu "$4"; do printf '\t%s' "$(escape_field "$field")"; done
+    printf '\n'
+  } >>"$expected_events"
+}
 
 expect_install() {
   svc 2 'service start install.'
@@ -103,16 +129,20 @@ dfu_line() {
 # The listing found no Orvale device: the run lists once more.
 expect_listed_again() { eng 4 'updev.mode is  2 retry is 0'; }
 
-# One arrival whose two listings both find no device.
+# One arrival whose two listings both find no device: its outcome names the last line of the tool's
+# heading.
 expect_two_empty_listings() {
   expect_package_choice
   expect_listing '' 2
   expect_listed_again
   expect_package_choice
   expect_listing '' 2
+  expect_outcome not-seen '' '' 'Please report bugs to http://sourceforge.net/p/dfu-util/tickets/'
 }
 
-expect_detach() {  # expect_detach [SERIAL_ARGUMENT]
+# The detach run of a device at 0100, whose outcome names the tool's last line, LAST_LINE
+# ("Device will detach and reattach..." unless given).
+expect_detach() {  # expect_detach [SERIAL_ARGUMENT SERIAL [LAST_LINE]]
   local command="dfu-util.exe -d c4e2:8351,c4e2:8352 -S ${1:-A7X2249} -c 1 -e"
   eng 4 'starting doUpgrade '
   eng 4 'enter doDevDetach '
@@ -124,6 +154,7 @@ expect_detach() {  # expect_detach [SERIAL_ARGUMENT]
   eng 4 $'initDev devData= Device ID c4e2:8351\r'
   eng 4 'enter initDev 1'
   eng 4 'analyseBuffer updev.mode 0'
+  expect_outcome detached "${2:-A7X2249}" 0100 "${3:-Device will detach and reattach...}"
 }
 
 # What the tool prints for a download of the 1024-byte image of package 0102, up to the end of
@@ -152,9 +183,9 @@ download_end_wait_reset=$'DFU state(8) = dfuMANIFEST-WAIT-RESET, status(0) = No 
 download_end_wait_reset+=$'Resetting USB to switch back to runtime mode\r\n'
 download_end_wait_reset+=$'Done!\r\n'
 
-expect_download() {  # expect_download [SERIAL_ARGUMENT [wait-reset]]
+expect_download() {  # expect_download [SERIAL_ARGUMENT SERIAL [wait-reset]]
   local output=$download_output$download_end_tolerant
-  [[ ${2:-} != wait-reset ]] || output=$download_output$download_end_wait_reset
+  [[ ${3:-} != wait-reset ]] || output=$download_output$download_end_wait_reset
   local command="dfu-util.exe -d c4e2:8351,c4e2:8352 -S ${1:-A7X2249} -D \"${install_dir_text}orvale-0102.dfu\""
   eng 4 'starting doUpgrade '
   eng 4 "cmdline is $command"
@@ -169,6 +200,7 @@ expect_download() {  # expect_download [SERIAL_ARGUMENT [wait-reset]]
     [[ -z $line ]] || eng 4 "analyseBuffer countCmd == 1 strTmp= $line"
   done <<<"$output"
   eng 4 'analyseBuffer updev.mode 1'
+  expect_outcome downloaded "${2:-A7X2249}" 0100 'Done!'
 }
 
 # The service is stopped with net stop while it runs.

@@ -90,7 +90,7 @@ check_registration() {  # check_registration WHEN: the registration as "install"
 
 check_event_sources() {  # check_event_sources WHEN
   local source entry path
-  for source in QuorlanWindowsUpdateService OrvaleUpgradeProcess; do
+  for source in QuorlanWindowsUpdateService OrvaleUpgradeProcess OrvaleUpgradeOutcome; do
     entry=$(registry_entry "$sources_key\\$source" EventMessageFile)
     check "$1: $source's message file is an expandable path to the installed DLL ($entry)" \
       test "$entry" = "REG_EXPAND_SZ $install_dir_win\\QuorlanEventMessages.dll"
@@ -116,6 +116,7 @@ check_nothing_left() {  # check_nothing_left WHEN
   check "$1: no files left" no_files_left
   check "$1: event source QuorlanWindowsUpdateService gone" no_event_source QuorlanWindowsUpdateService
   check "$1: event source OrvaleUpgradeProcess gone" no_event_source OrvaleUpgradeProcess
+  check "$1: event source OrvaleUpgradeOutcome gone" no_event_source OrvaleUpgradeOutcome
   check "$1: no product installed" no_product_installed
 }
 

@@ -20,6 +20,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 product=$build/service/QuorlanWindowsUpdateService.exe
 test_host=$build/tools/QuorlanWindowsUpdateServiceTestHost.exe
 svcctl=$build/tools/svcctl.exe
+# Renders an event's message from the message file as the event log does (FormatMessageW).
+probe=$build/tests/resource_probe.exe
+messages_dll=$build/eventlog/messages/QuorlanEventMessages.dll
 real_tool=$build/dfu-util/dfu-util.exe  # the tool that ships, built from Debian's sources
 # What the test host's scenarios install as dfu-util.exe: the real tool over the emulated device.
 tool=$build/tools/emulated_libusb/bin/dfu-util.exe
@@ -240,6 +243,7 @@ setup_test_host() {
 arrival_path() { printf '%s\n' "$1" >"$install_dir/arrival.txt"; }
 arrive() { wine "$install_dir_win\\svcctl.exe" "$service" 128 </dev/null >>"$work/svcctl.out" 2>&1; }
 tsv_has() { grep -qF -- "$1" "$events_tsv" 2>/dev/null; }
+tsv_line() { grep -qxF -- "$1" "$events_tsv" 2>/dev/null; }  # a whole line of events.tsv
 tsv_count() { grep -cF -- "$1" "$events_tsv" 2>/dev/null; }
 
 # True once $1 detach runs have ended: each ends, as its listing did, with "analyseBuffer
@@ -254,6 +258,7 @@ detach_runs_end() { test "$(tsv_count $'\tanalyseBuffer updev.mode 0')" -ge $((2
 ids_without_gaps() {
   awk -F'\t' '
     BEGIN { bad = 0 }
+    $1 == "OrvaleUpgradeOutcome" { next }  # its ids name outcomes
     {
       source = $1
       first = source == "OrvaleUpgradeProcess" ? 21 : 1
@@ -277,8 +282,9 @@ run_success_after_stop() {
 # checked by ids_without_gaps; "run service success" aside, checked by run_success_after_stop).
 check_all_events() {
   check "the service process ended" wait_for 30 tsv_has $'\trun service success'
-  cut -f1,3- "$events_tsv" | grep -v $'^QuorlanWindowsUpdateService\t0\trun service success$' \
-    >"$work/actual-events.tsv"
+  # The numbered sources' lines without their ids; an outcome's line keeps its id, which names it.
+  awk -F'\t' '$1 != "OrvaleUpgradeOutcome" { sub(/\t[^\t]*/, "") } { print }' "$events_tsv" |
+    grep -v $'^QuorlanWindowsUpdateService\t0\trun service success$' >"$work/actual-events.tsv"
   if cmp -s "$expected_events" "$work/actual-events.tsv"; then
     pass "every event of both sources, in order"
   else
@@ -287,6 +293,29 @@ check_all_events() {
   fi
   check "run service success once, after the stop" run_success_after_stop
   check "event ids without gaps" ids_without_gaps
+  if grep -q '^OrvaleUpgradeOutcome' "$expected_events"; then
+    check "each outcome event renders from the message file with its strings" outcomes_render
+  fi
+}
+
+# Each outcome line of events.tsv, its id and strings given to the message file as the event log
+# gives them, renders as a sentence that holds its serial number and its package's file name and
+# version; the sentences are kept in outcomes-rendered.txt.
+outcomes_render() {
+  local line source id type serial version package_version package last text count=0
+  while IFS= read -r line; do
+    [[ $line == OrvaleUpgradeOutcome$'\t'* ]] || continue
+    # Split at tabs through a separator that is no white space, so that empty strings stay.
+    IFS=$'\x1f' read -r source id type serial version package_version package last \
+      <<<"${line//$'\t'/$'\x1f'}"
+    count=$((count + 1))
+    text=$(wine "$probe" message "$(winepath -w "$messages_dll")" "$id" "$serial" "$version" \
+      "$package_version" "$package" "$last" </dev/null 2>>"$work/probe.log" | tr -d '\r')
+    printf '%s\n' "$text" >>"$work/outcomes-rendered.txt"
+    [[ $text == *"$package_version"* && $text == *"$package"* && $text == *"$serial"* ]] ||
+      { echo "  outcome $id rendered as: $text"; return 1; }
+  done <"$events_tsv"
+  ((count > 0))
 }
 
 expect_handled_and_removed() {
@@ -324,7 +353,7 @@ arrive_and_detach() {  # arrive_and_detach [SERIAL_ARGUMENT SERIAL [DELETED_PACK
   expect_arrival
   expect_package_choice "${3:-}"
   expect_listing "$(runtime_line 0100 "${2:-A7X2249}")" 0 0100 "${2:-A7X2249}"
-  expect_detach "${1:-A7X2249}"
+  expect_detach "${1:-A7X2249}" "${2:-A7X2249}"
   check "device in DFU mode after the detach" state_is mode dfu
   check "service still registered after the detach" registered
 }
@@ -336,7 +365,7 @@ arrive_and_download() {  # arrive_and_download WHICH [SERIAL_ARGUMENT SERIAL [OT
   expect_arrival
   expect_package_choice
   expect_listing "$(dfu_line 0100 "${3:-A7X2249}")" 1 0100 "${3:-A7X2249}" "${4:-}"
-  expect_download "${2:-A7X2249}"
+  expect_download "${2:-A7X2249}" "${3:-A7X2249}"
   expect_handled_and_removed
   expect_device runtime 0102
 }
@@ -363,6 +392,7 @@ scenario_up_to_date() {
   expect_arrival
   expect_package_choice
   expect_listing "$(runtime_line 0102)" 0 0102 A7X2249
+  expect_outcome up-to-date A7X2249 0102 "$(runtime_line 0102)"
   expect_handled_and_removed
   expect_device runtime 0102
 }
@@ -446,7 +476,7 @@ scenario_detach_on_reset() {
   expect_arrival
   expect_package_choice
   expect_listing "$(runtime_line 0100)" 0 0100 A7X2249
-  expect_detach
+  expect_detach A7X2249 A7X2249 'Resetting USB...'
   check "the device stays in runtime mode: it was never reset" state_is mode runtime
   check "service keeps waiting" registered
   stop_by_hand
@@ -465,7 +495,7 @@ scenario_manifest_wait_reset() {
   expect_arrival
   expect_package_choice
   expect_listing "$(dfu_line 0100)" 1 0100 A7X2249
-  expect_download A7X2249 wait-reset
+  expect_download A7X2249 A7X2249 wait-reset
   expect_handled_and_removed
   expect_device dfu 0100
   check "the device holds the package's image" \
@@ -484,6 +514,8 @@ scenario_download_error() {
     tsv_has $'strTmp= \\rDownload\\t[                         ]   0%            0 bytes failed!\\r'
   check "the device's error is reported" \
     tsv_has $'strTmp= DFU state(10) = dfuERROR, status(3) = Device is unable to write memory\\r'
+  check "the outcome: a failed download, the device's error its last line" \
+    tsv_line $'OrvaleUpgradeOutcome\t3221226473\t1\tA7X2249\t0100\t0102\torvale-0102.dfu\tDFU state(10) = dfuERROR, status(3) = Device is unable to write memory'
   expect_device dfu 0100
   check "no image written" test ! -e "$install_dir/dfu-util.state.firmware"
 }
@@ -505,6 +537,7 @@ scenario_unopenable() {
     eng 4 'analyseBuffer updev.mode 2'
     ((i == 2)) || expect_listed_again
   done
+  expect_outcome not-seen '' '' "$line"
   expect_handled_and_removed
   expect_device runtime 0100
 }
@@ -536,6 +569,8 @@ scenario_alternates() {
   check "handled" wait_for 60 tsv_has $'arrival device handled completely.'
   check "registration deleted" wait_for 30 not_registered
   check "the tool refuses" tsv_has $'strTmp= More than one DFU capable USB device found! Try `--list\' and specify the serial number or disconnect all but one device\\r'
+  check "the outcome: a failed download, the tool's refusal its last line" \
+    tsv_line $'OrvaleUpgradeOutcome\t3221226473\t1\tA7X2249\t0100\t0102\torvale-0102.dfu\tMore than one DFU capable USB device found! Try `--list\' and specify the serial number or disconnect all but one device'
   expect_device dfu 0100
 }
 

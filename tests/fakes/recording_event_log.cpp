@@ -15,11 +15,15 @@ EventLogHandle RecordingEventLog::registerSource(const char16_t* name) {
   return &sources_.emplace_back(name);
 }
 
-bool RecordingEventLog::report(EventLogHandle source, EventType type, std::uint16_t category,
-                               std::uint32_t eventId, const char16_t* text) {
+bool RecordingEventLog::reportStrings(EventLogHandle source, EventType type,
+                                      std::uint16_t category, std::uint32_t eventId,
+                                      const char16_t* const* strings, std::uint16_t count) {
   if (source == nullptr) return false;
+  std::vector<std::u16string> all(strings, strings + count);
+  std::u16string first = count > 0 ? all.front() : std::u16string();
   std::lock_guard lock(mutex_);
-  events_.push_back({*static_cast<const std::u16string*>(source), type, category, eventId, text});
+  events_.push_back({*static_cast<const std::u16string*>(source), type, category, eventId,
+                     std::move(first), std::move(all)});
   return true;
 }
 

@@ -17,7 +17,8 @@ struct RecordedEvent {
   EventType type;
   std::uint16_t category;
   std::uint32_t id;
-  std::u16string text;
+  std::u16string text;                  // the first insertion string
+  std::vector<std::u16string> strings;  // every insertion string
 };
 
 class RecordingEventLog final : public EventLog {
@@ -26,8 +27,9 @@ class RecordingEventLog final : public EventLog {
   void failRegistrationOf(std::u16string name);
 
   EventLogHandle registerSource(const char16_t* name) override;
-  bool report(EventLogHandle source, EventType type, std::uint16_t category, std::uint32_t eventId,
-              const char16_t* text) override;
+  bool reportStrings(EventLogHandle source, EventType type, std::uint16_t category,
+                     std::uint32_t eventId, const char16_t* const* strings,
+                     std::uint16_t count) override;
 
   // Every report that reached the log, in order.
   std::vector<RecordedEvent> events() const;
@@ -49,7 +51,8 @@ class RecordingEventLog final : public EventLog {
 class NullEventLog final : public EventLog {
  public:
   EventLogHandle registerSource(const char16_t*) override { return this; }
-  bool report(EventLogHandle, EventType, std::uint16_t, std::uint32_t, const char16_t*) override {
+  bool reportStrings(EventLogHandle, EventType, std::uint16_t, std::uint32_t,
+                     const char16_t* const*, std::uint16_t) override {
     return true;
   }
 };

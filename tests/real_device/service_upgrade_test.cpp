@@ -24,6 +24,20 @@ namespace {
 
 using testing::DeviceStateFile;
 
+// One outcome event: the id that names the outcome, its type and its strings (serial number,
+// version before, package version, package name, the tool's last line).
+struct Outcome {
+  std::uint32_t id;
+  EventType type;
+  std::vector<std::u16string> strings;
+  bool operator==(const Outcome&) const = default;
+};
+
+void PrintTo(const Outcome& o, std::ostream* out) {
+  *out << o.id << " " << static_cast<int>(o.type);
+  for (const auto& s : o.strings) *out << " [" << toUtf8(s) << "]";
+}
+
 class RealDeviceService : public ::testing::Test {
  protected:
   RealDeviceService() {
@@ -49,6 +63,17 @@ class RealDeviceService : public ::testing::Test {
   }
 
   bool registered() const { return manager.registration(kServiceName).has_value(); }
+  // The outcome events of the runs so far, in order: their event ids as Event Viewer shows them,
+  // types and strings.
+  std::vector<Outcome> outcomes() const {
+    std::vector<Outcome> found;
+    for (const auto& event : log.events()) {
+      if (event.source == kOutcomeSourceName) {
+        found.push_back({event.id & 0xFFFF, event.type, event.strings});
+      }
+    }
+    return found;
+  }
   DeviceStateFile device() const { return testing::emulatedState(tool.path()); }
   bool reported(EventType type, const std::u16string& text) const {
     for (const auto& event : log.events()) {
@@ -67,6 +92,7 @@ class RealDeviceService : public ::testing::Test {
   testing::VirtualClock clock;
   testing::RecordingTraceOutput trace;
   ServiceEnvironment env{sources.service,
+                         sources.outcome,
                          manager,
                          threads,
                          clock,
@@ -227,9 +253,16 @@ TEST_F(RealDeviceService, TwoArrivalUpgradeWithTheRealTool) {
                             {true, S, u"service delete success."}});
   std::vector<Expected> actual;
   for (const auto& event : log.events()) {
+    if (event.source == kOutcomeSourceName) continue;
     actual.push_back({event.source == kServiceSourceName, event.type, event.text});
   }
   EXPECT_EQ(actual, expected);
+  // Each arrival's run ends in its outcome: the detach, then the download the tool reported done.
+  EXPECT_EQ(outcomes(),
+            (std::vector<Outcome>{
+                {1005, I, {u"A7X2249", u"0100", u"0102", u"orvale-0102.dfu",
+                           u"Device will detach and reattach..."}},
+                {1000, I, {u"A7X2249", u"0100", u"0102", u"orvale-0102.dfu", u"Done!"}}}));
 
   EXPECT_EQ(device().mode, "runtime");
   EXPECT_EQ(device().version, "0102");
@@ -255,6 +288,10 @@ TEST_F(RealDeviceService, DeviceStaysAwayAfterTheDetach) {
   EXPECT_FALSE(registered());
   EXPECT_EQ(device().mode, "dfu");
   EXPECT_EQ(device().version, "0100");
+  ASSERT_EQ(outcomes().size(), 2u);
+  EXPECT_EQ(outcomes()[0].id, 1005u);
+  EXPECT_EQ(outcomes()[1],
+            (Outcome{1003, W, {u"", u"", u"0102", u"orvale-0102.dfu", u"Please report bugs to http://sourceforge.net/p/dfu-util/tickets/"}}));
 }
 
 TEST_F(RealDeviceService, DeviceDetachesOnlyOnAUsbReset) {
@@ -281,6 +318,9 @@ TEST_F(RealDeviceService, DownloadErrorKeepsTheOldFirmwareButCountsAsHandled) {
   EXPECT_FALSE(registered());
   EXPECT_EQ(device().mode, "dfu");
   EXPECT_EQ(device().version, "0100");
+  EXPECT_EQ(outcomes(), (std::vector<Outcome>{{1001, EventType::Error,
+                                               {u"A7X2249", u"0100", u"0102", u"orvale-0102.dfu",
+                                                u"DFU state(10) = dfuERROR, status(3) = Device is unable to write memory"}}}));
 }
 
 TEST_F(RealDeviceService, DeviceThatCannotBeOpenedIsNotSeen) {
@@ -296,6 +336,11 @@ TEST_F(RealDeviceService, DeviceThatCannotBeOpenedIsNotSeen) {
   EXPECT_FALSE(registered());
   EXPECT_EQ(device().mode, "runtime");
   EXPECT_EQ(device().version, "0100");
+  // A device the tool cannot open is a device not seen.
+  EXPECT_EQ(outcomes(), (std::vector<Outcome>{{1003, W,
+                                               {u"", u"", u"0102", u"orvale-0102.dfu",
+                                                u"dfu-util: Cannot open DFU device c4e2:8351 found on devnum 7 "
+                                                u"(LIBUSB_ERROR_ACCESS)"}}}));
 }
 
 TEST_F(RealDeviceService, UnrelatedDfuDeviceOnTheBusIsLeftAlone) {
@@ -339,6 +384,12 @@ TEST_F(RealDeviceService, SeveralAlternateSettingsStopTheDownload) {
   EXPECT_FALSE(registered());
   EXPECT_EQ(device().mode, "dfu");
   EXPECT_EQ(device().version, "0100");
+  // The tool refused the download: a failed download, with its reason as the last line.
+  EXPECT_EQ(outcomes(), (std::vector<Outcome>{{1001, EventType::Error,
+                                               {u"A7X2249", u"0100", u"0102", u"orvale-0102.dfu",
+                                                u"dfu-util: More than one DFU capable USB device found! Try `--list' "
+                                                u"and specify the serial number or disconnect all "
+                                                u"but one device"}}}));
 }
 
 }  // namespace

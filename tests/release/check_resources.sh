@@ -58,6 +58,28 @@ for id in 1 2 21 4242 65534 65535; do
     if [[ $text == "$insert" ]]; then ok "message $id: ${insert@Q}"; else fail "message $id is ${text@Q}"; fi
   done
 done
+# The outcome source's messages: each outcome under its id with the severity of its type in the
+# top bits (1073741824 informational, 2147483648 warning, 3221225472 error), its sentence over the
+# five strings. A string holding inserts of its own shows them as they are.
+strings=(Q9Z0311 0100 0102 orvale-0102.dfu 'Done!')
+while IFS='|' read -r id sentence; do
+  text=$(probe message "$(winpath "$messages")" "$id" "${strings[@]}")
+  if [[ $text == "$sentence" ]]; then ok "outcome $id: $sentence"; else fail "outcome $id is ${text@Q}"; fi
+done <<'OUTCOMES'
+1073742824|Orvale device Q9Z0311 received firmware 0102 (was 0100) from orvale-0102.dfu. The tool's last line: Done!
+3221226473|Orvale device Q9Z0311 did not take firmware 0102 from orvale-0102.dfu and stays at 0100. The tool's last line: Done!
+1073742826|Orvale device Q9Z0311 is at firmware 0100 already, and the package orvale-0102.dfu holds 0102, so nothing was downloaded.
+2147484651|No Orvale device was found in dfu-util.exe's listing, so firmware 0102 from orvale-0102.dfu was not downloaded. The tool's last line: Done!
+3221226476|dfu-util.exe could not be started for Orvale device Q9Z0311 at firmware 0100, so firmware 0102 from orvale-0102.dfu was not downloaded.
+1073742829|Orvale device Q9Z0311 at firmware 0100 was switched into DFU mode, and firmware 0102 from orvale-0102.dfu follows when it comes back. The tool's last line: Done!
+OUTCOMES
+hostile=('serial="%1 %%1 %n"' '%2' '%5!s!' $'tab	here' $'[31m')
+text=$(probe message "$(winpath "$messages")" 1073742824 "${hostile[@]}")
+want="Orvale device ${hostile[0]} received firmware ${hostile[2]} (was ${hostile[1]}) from ${hostile[3]}. The tool's last line: ${hostile[4]}"
+if [[ $text == "$want" ]]; then ok "outcome strings show literally"; else fail "outcome with hostile strings is ${text@Q}"; fi
+# An outcome's number alone, without its severity, is a numbered source's message, not the outcome's.
+text=$(probe message "$(winpath "$messages")" 1000 "${strings[@]}")
+if [[ $text == Q9Z0311 ]]; then ok "message 1000 is a numbered source's"; else fail "message 1000 is ${text@Q}"; fi
 for id in 0 65536; do
   if no_message "$messages" "$id"; then ok "no message $id"; else fail "message $id exists, or the probe did not answer"; fi
 done

@@ -2,7 +2,8 @@
 // them, and prints what it found (UTF-8) for the test scripts to compare.
 //   resource_probe version FILE          each VERSIONINFO string as NAME=VALUE, and FixedVersion=a.b.c.d
 //   resource_probe manifest FILE         the embedded application manifest
-//   resource_probe message DLL ID TEXT   the message ID of DLL's message table with TEXT as insert %1
+//   resource_probe message DLL ID TEXT...  the message ID of DLL's message table with the TEXTs as
+//                                          inserts %1, %2, ...
 // Exits 0 on success, 1 when the file lacks what was asked for, 2 on bad arguments.
 #include <windows.h>
 
@@ -106,7 +107,7 @@ int printManifest(const wchar_t* path) {
   return 0;
 }
 
-int printMessage(const wchar_t* path, const wchar_t* idText, const wchar_t* insert) {
+int printMessage(const wchar_t* path, const wchar_t* idText, wchar_t** inserts, int count) {
   wchar_t* end = nullptr;
   const unsigned long id = std::wcstoul(idText, &end, 10);
   if (end == idText || *end != L'\0') {
@@ -119,12 +120,13 @@ int printMessage(const wchar_t* path, const wchar_t* idText, const wchar_t* inse
     return 1;
   }
   // The event log formats an event's description this way: its strings as an argument array.
-  const DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(insert)};
+  std::vector<DWORD_PTR> arguments;
+  for (int i = 0; i < count; ++i) arguments.push_back(reinterpret_cast<DWORD_PTR>(inserts[i]));
   wchar_t text[1024] = {};
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module.get(), id,
       MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), text, 1024,
-      reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(arguments)));
+      reinterpret_cast<va_list*>(arguments.data()));
   if (length == 0) {
     std::fprintf(stderr, "no message %lu (error %lu)\n", id, GetLastError());
     return 1;
@@ -143,9 +145,9 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"manifest" && argc == 3) {
     return printManifest(argv[2]);
   }
-  if (command == L"message" && argc == 5) {
-    return printMessage(argv[2], argv[3], argv[4]);
+  if (command == L"message" && argc >= 5) {
+    return printMessage(argv[2], argv[3], argv + 4, argc - 4);
   }
-  std::fprintf(stderr, "usage: resource_probe version FILE | manifest FILE | message DLL ID TEXT\n");
+  std::fprintf(stderr, "usage: resource_probe version FILE | manifest FILE | message DLL ID TEXT...\n");
   return 2;
 }

@@ -63,6 +63,7 @@ int main(int argc, char** argv) {
 
   auto* env = new ServiceEnvironment{
       gEventSources.service,
+      gEventSources.outcome,
       manager,
       systemThreads(),
       *clock,
