@@ -20,6 +20,8 @@ inline constexpr char16_t kEngineSourceName[] = u"OrvaleUpgradeProcess";
 inline constexpr std::uint32_t kEngineFirstEventId = 21;
 // Source of one event per handled upgrade run, whose fixed id names the run's outcome.
 inline constexpr char16_t kOutcomeSourceName[] = u"OrvaleUpgradeOutcome";
+// The message file of the sources, installed beside the executable.
+inline constexpr char16_t kMessageFileName[] = u"QuorlanEventMessages.dll";
 
 // One event source: its name, the handle its registration returned (null when that failed), and
 // the event id of its next report. Each report takes the current id and leaves it plus one, so the

@@ -136,6 +136,15 @@ class ServiceManager {
   // GetModuleFileNameW(null, buffer, size): the running executable's path; returns the length
   // written, 0 on failure, and `size` when the path did not fit and was cut off.
   virtual std::uint32_t moduleFileName(char16_t* buffer, std::uint32_t size) = 0;
+
+  // Registers the event source `name` in the Application log with the message file `messageFile`
+  // (the key HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\NAME, its
+  // EventMessageFile as REG_EXPAND_SZ and TypesSupported 7), replacing what was there. false on
+  // failure.
+  virtual bool registerEventSource(const char16_t* name, const char16_t* messageFile) = 0;
+
+  // Deletes that key; true when it is gone afterwards, also when it was never there.
+  virtual bool unregisterEventSource(const char16_t* name) = 0;
 };
 
 }  // namespace qwus

@@ -5,6 +5,7 @@
 #include <dbt.h>
 
 #include <cstddef>
+#include <string>
 
 #include "platform/service_manager_win.h"
 #include "platform/win_text.h"
@@ -160,6 +161,52 @@ void WindowsServiceManager::closeHandle(ScHandle handle) {
 
 std::uint32_t WindowsServiceManager::moduleFileName(char16_t* buffer, std::uint32_t size) {
   return GetModuleFileNameW(nullptr, asWide(buffer), size);
+}
+
+namespace {
+
+// The registry key of an event source of the Application log.
+std::wstring eventSourceKey(const char16_t* name) {
+  return L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" +
+         std::wstring(asWide(name));
+}
+
+// An open registry key, closed when the scope ends.
+class ScopedKey {
+ public:
+  ScopedKey() = default;
+  ~ScopedKey() {
+    if (key_ != nullptr) RegCloseKey(key_);
+  }
+  ScopedKey(const ScopedKey&) = delete;
+  ScopedKey& operator=(const ScopedKey&) = delete;
+  HKEY* receive() { return &key_; }
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+}  // namespace
+
+bool WindowsServiceManager::registerEventSource(const char16_t* name, const char16_t* messageFile) {
+  ScopedKey key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, eventSourceKey(name).c_str(), 0, nullptr, 0,
+                      KEY_SET_VALUE, nullptr, key.receive(), nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const std::wstring file(asWide(messageFile));
+  const DWORD fileBytes = static_cast<DWORD>((file.size() + 1) * sizeof(wchar_t));
+  const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+  return RegSetValueExW(key.get(), L"EventMessageFile", 0, REG_EXPAND_SZ,
+                        reinterpret_cast<const BYTE*>(file.c_str()), fileBytes) == ERROR_SUCCESS &&
+         RegSetValueExW(key.get(), L"TypesSupported", 0, REG_DWORD,
+                        reinterpret_cast<const BYTE*>(&types), sizeof types) == ERROR_SUCCESS;
+}
+
+bool WindowsServiceManager::unregisterEventSource(const char16_t* name) {
+  const LSTATUS status = RegDeleteKeyW(HKEY_LOCAL_MACHINE, eventSourceKey(name).c_str());
+  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
 void WindowsServiceManager::injectArrivalsFrom(Text arrivalFile) {

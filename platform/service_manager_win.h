@@ -23,6 +23,8 @@ class WindowsServiceManager final : public ServiceManager {
   bool deleteService(ScHandle service) override;
   void closeHandle(ScHandle handle) override;
   std::uint32_t moduleFileName(char16_t* buffer, std::uint32_t size) override;
+  bool registerEventSource(const char16_t* name, const char16_t* messageFile) override;
+  bool unregisterEventSource(const char16_t* name) override;
 
   // Test host only: user-defined controls become device events. 128 is an arrival and 129 a
   // removal of an interface of the watched class whose path is the first line of the UTF-8 file

@@ -48,6 +48,9 @@ int serviceEntryPoint(int argc, const char* const* argv, ServiceEnvironment& env
   }
   if (argc == 2 && std::strcmp(argv[1], "uninstall") == 0) {
     if (uninstallService(env) == 0) {
+      // Only the command removes the outcome source: after its self-removal the service's
+      // outcome events stay readable with their sentences.
+      env.manager.unregisterEventSource(kOutcomeSourceName);
       reportFormatted(env.events, EventType::Success, u"service uninstall success.");
       return 0;
     }

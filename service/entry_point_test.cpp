@@ -1,6 +1,7 @@
 // Tests of the command-line table, the dispatcher and the service's registration.
 #include "service/entry_point.h"
 
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -33,30 +34,43 @@ TEST_F(EntryPointTest, CommandLineTable) {
     Installed installed;
     int exitStatus;
     std::vector<Message> messages;
+    // The outcome event source's registration before and after.
+    bool sourceBefore;
+    bool sourceAfter;
   } cases[] = {
       {"install", {"install"}, Installed::No, 0,
        {{W, u"service start install."}, {S, u"create service success."},
-        {S, u"service install success."}}},
+        {S, u"service install success."}},
+       false, true},
       {"install again", {"install"}, Installed::Stopped, -1,
        {{W, u"service start install."}, {E, u"create service failed."},
-        {E, u"service install failed."}}},
+        {E, u"service install failed."}},
+       false, false},
       {"uninstall stopped", {"uninstall"}, Installed::Stopped, 0,
        {{W, u"service stopped."}, {S, u"service delete success."},
-        {S, u"service uninstall success."}}},
+        {S, u"service uninstall success."}},
+       true, false},
       {"uninstall running", {"uninstall"}, Installed::Running, -1,
        {{E, u"service not stopped, can not delete this service."},
-        {E, u"service uninstall failed."}}},
+        {E, u"service uninstall failed."}},
+       true, true},
       {"uninstall missing", {"uninstall"}, Installed::No, -1,
-       {{E, u"Open talvex windows update service failed."}, {E, u"service uninstall failed."}}},
-      {"capitalised", {"Install"}, Installed::No, -1, {{E, u"service start with bad parameters."}}},
-      {"upper case", {"INSTALL"}, Installed::No, -1, {{E, u"service start with bad parameters."}}},
-      {"longer word", {"installx"}, Installed::No, -1, {{E, u"service start with bad parameters."}}},
-      {"prefix", {"uninstal"}, Installed::No, -1, {{E, u"service start with bad parameters."}}},
-      {"empty", {""}, Installed::No, -1, {{E, u"service start with bad parameters."}}},
+       {{E, u"Open talvex windows update service failed."}, {E, u"service uninstall failed."}},
+       true, true},
+      {"capitalised", {"Install"}, Installed::No, -1, {{E, u"service start with bad parameters."}},
+       false, false},
+      {"upper case", {"INSTALL"}, Installed::No, -1, {{E, u"service start with bad parameters."}},
+       false, false},
+      {"longer word", {"installx"}, Installed::No, -1,
+       {{E, u"service start with bad parameters."}}, false, false},
+      {"prefix", {"uninstal"}, Installed::No, -1, {{E, u"service start with bad parameters."}},
+       true, true},
+      {"empty", {""}, Installed::No, -1, {{E, u"service start with bad parameters."}}, false,
+       false},
       {"extra argument", {"install", "now"}, Installed::No, -1,
-       {{E, u"service start with bad parameters."}}},
+       {{E, u"service start with bad parameters."}}, false, false},
       {"two uninstalls", {"uninstall", "uninstall"}, Installed::Stopped, -1,
-       {{E, u"service start with bad parameters."}}},
+       {{E, u"service start with bad parameters."}}, true, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -66,9 +80,11 @@ TEST_F(EntryPointTest, CommandLineTable) {
       manager.addRegistration(kServiceName,
                               c.installed == Installed::Running ? kServiceRunning : kServiceStopped);
     }
+    if (c.sourceBefore) manager.registerEventSource(kOutcomeSourceName, u"x");
     EXPECT_EQ(run(c.arguments), c.exitStatus);
     EXPECT_EQ(serviceMessages(), c.messages);
     EXPECT_EQ(manager.openHandles(), 0u);
+    EXPECT_EQ(manager.eventSources().count(kOutcomeSourceName) == 1, c.sourceAfter);
   }
 }
 
@@ -92,8 +108,28 @@ TEST_F(EntryPointTest, InstallRegistersTheRunningExecutableExactly) {
   EXPECT_EQ(registration->serviceType, 0x10u);
   EXPECT_EQ(registration->startType, 2u);
   EXPECT_EQ(registration->errorControl, 3u);
-  EXPECT_EQ(manager.calls(), (std::vector<std::string>{"openManager 2", "createService",
-                                                        "close service", "close manager"}));
+  EXPECT_EQ(manager.calls(),
+            (std::vector<std::string>{"openManager 2", "createService", "registerEventSource",
+                                      "close service", "close manager"}));
+  // The outcome source, with the message file beside the executable.
+  EXPECT_EQ(manager.eventSources(),
+            (std::map<std::u16string, std::u16string>{
+                {u"OrvaleUpgradeOutcome",
+                 u"C:\\Program Files\\Quorlan\\orvale\\Services\\QuorlanEventMessages.dll"}}));
+}
+
+// The service's removal of its own registration after an upgrade keeps the outcome source, so
+// that the outcome event it just wrote stays readable; a failed registration of the source leaves
+// the install a success.
+TEST_F(EntryPointTest, SelfRemovalKeepsTheOutcomeSourceAndItsFailureKeepsTheInstall) {
+  manager.fail.registerEventSource = true;
+  ASSERT_EQ(run({"install"}), 0);
+  EXPECT_TRUE(manager.eventSources().empty());
+  manager.fail.registerEventSource = false;
+  manager.registerEventSource(kOutcomeSourceName, u"C:\\QuorlanEventMessages.dll");
+  ASSERT_EQ(uninstallService(*env), 0);
+  EXPECT_FALSE(manager.registration(kServiceName));
+  EXPECT_EQ(manager.eventSources().count(kOutcomeSourceName), 1u);
 }
 
 TEST_F(EntryPointTest, ModulePathThatFillsTheBufferIsAFailure) {

@@ -62,6 +62,12 @@ int installService(ServiceEnvironment& env) {
     return 1;
   }
   report(env, EventType::Success, u"create service success.");
+  // The outcome source's events show their sentence only through the message file beside the
+  // executable. A failed registration leaves the install as it is: the events are still written,
+  // and Event Viewer shows their strings without the sentence.
+  const std::u16string executable(path, length);
+  const std::u16string folder = executable.substr(0, executable.rfind(u'\\') + 1);
+  manager.registerEventSource(kOutcomeSourceName, (folder + kMessageFileName).c_str());
   return 0;
 }
 

@@ -143,6 +143,11 @@ scenario_product() {
   check_registry "critical error control" ErrorControl 0x3
   check_registry "LocalSystem" ObjectName LocalSystem
   check_registry "display name" DisplayName "$service"
+  local outcome_key='HKLM\System\CurrentControlSet\Services\EventLog\Application\OrvaleUpgradeOutcome'
+  check "the outcome source's message file is the one beside the executable" \
+    test "$(registry_entry "$outcome_key" EventMessageFile)" = "REG_EXPAND_SZ $install_dir_win\\QuorlanEventMessages.dll"
+  check "the outcome source takes errors, warnings and information" \
+    test "$(registry_entry "$outcome_key" TypesSupported)" = "REG_DWORD 0x7"
 
   check "install again fails with -1" test "$(run_exe install2 "$exe" install)" = 255
   expect_events "install again reports" "$work/install2.log" \
@@ -172,6 +177,7 @@ scenario_product() {
   expect_events "uninstall while running reports" "$work/uninstall-running.log" \
     "1 1 service not stopped, can not delete this service." "2 1 service uninstall failed."
   check "still registered" registered
+  check "the outcome source stays while the service does" registered_key "$outcome_key"
 
   stop_by_hand
   wait_for 10 grep -q 'run service success' "$services_log"
@@ -184,6 +190,7 @@ scenario_product() {
   expect_events "uninstall reports" "$work/uninstall.log" \
     "1 2 service stopped." "2 0 service delete success." "3 0 service uninstall success."
   check "registration gone" not_registered
+  check "the outcome source gone with it" key_missing "$outcome_key"
 
   check "uninstall when not installed fails" test "$(run_exe uninstall-missing "$exe" uninstall)" = 255
   expect_events "uninstall when not installed reports" "$work/uninstall-missing.log" \

@@ -19,6 +19,7 @@ void FakeServiceManager::deleteAll() {
   std::lock_guard lock(mutex_);
   registrations_.clear();
   calls_.clear();
+  eventSources_.clear();
   fail = Failures{};
 }
 
@@ -250,6 +251,26 @@ std::uint32_t FakeServiceManager::moduleFileName(char16_t* buffer, std::uint32_t
   std::memcpy(buffer, modulePath.data(), length * sizeof(char16_t));
   buffer[length] = u'\0';
   return modulePath.size() < size ? static_cast<std::uint32_t>(length) : size;
+}
+
+bool FakeServiceManager::registerEventSource(const char16_t* name, const char16_t* messageFile) {
+  std::lock_guard lock(mutex_);
+  calls_.push_back("registerEventSource");
+  if (fail.registerEventSource) return false;
+  eventSources_[name] = messageFile;
+  return true;
+}
+
+bool FakeServiceManager::unregisterEventSource(const char16_t* name) {
+  std::lock_guard lock(mutex_);
+  calls_.push_back("unregisterEventSource");
+  eventSources_.erase(name);
+  return true;
+}
+
+std::map<std::u16string, std::u16string> FakeServiceManager::eventSources() const {
+  std::lock_guard lock(mutex_);
+  return eventSources_;
 }
 
 }  // namespace qwus::testing

@@ -38,6 +38,7 @@ class FakeServiceManager final : public ServiceManager {
     bool createService = false;
     bool queryStatus = false;
     bool deleteService = false;
+    bool registerEventSource = false;
   };
   Failures fail;
 
@@ -67,6 +68,8 @@ class FakeServiceManager final : public ServiceManager {
   void* handlerContext() const;
   // Service-manager handles opened and not yet closed.
   std::size_t openHandles() const;
+  // Event sources registered through registerEventSource and not deleted: name -> message file.
+  std::map<std::u16string, std::u16string> eventSources() const;
   // Calls made, in order: "openManager 2", "createService", "openService 65540", "close", ...
   std::vector<std::string> calls() const;
   // Blocks until SERVICE_STOPPED has been published (or `seconds` pass); true when it was.
@@ -88,6 +91,8 @@ class FakeServiceManager final : public ServiceManager {
   bool deleteService(ScHandle service) override;
   void closeHandle(ScHandle handle) override;
   std::uint32_t moduleFileName(char16_t* buffer, std::uint32_t size) override;
+  bool registerEventSource(const char16_t* name, const char16_t* messageFile) override;
+  bool unregisterEventSource(const char16_t* name) override;
 
  private:
   ScHandle newHandle(const std::u16string& service);
@@ -106,6 +111,7 @@ class FakeServiceManager final : public ServiceManager {
   void* handlerContext_ = nullptr;
   std::uint32_t lastError_ = 0;
   std::vector<std::string> calls_;
+  std::map<std::u16string, std::u16string> eventSources_;
 };
 
 }  // namespace qwus::testing
