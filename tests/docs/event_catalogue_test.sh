@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Keeps docs/events.md true: every message that service/ and upgrade/ report, with its source and
-# event type, must be in the catalogue, and the catalogue must list no message the code lacks.
+# event type, must be in the catalogue, and the catalogue must list no message the code lacks; the
+# outcome source's sentences and types must be those of the message file (write_messages_mc.cmake).
 #   event_catalogue_test.sh SOURCE_DIR [RESULTS_DIR]
 # With RESULTS_DIR, writes a JUnit report event_catalogue.xml there.
 set -uo pipefail
@@ -72,6 +73,23 @@ if [[ -n $stale ]]; then
   failures=1
 fi
 echo "event catalogue: $(wc -l <"$work/code") messages in the code, $(wc -l <"$work/catalogue") in docs/events.md"
+
+# The outcome source's messages, "ID<TAB>TYPE<TAB>SENTENCE", as the message file's script writes
+# them and as the catalogue's table under "## OrvaleUpgradeOutcome" gives them.
+sed -nE 's/^  "([0-9]+)\|(Informational|Warning|Error)\|(.*)"\)?$/\1\t\2\t\3/p' \
+  "$source_dir/eventlog/messages/write_messages_mc.cmake" | sed 's/\tInformational\t/\tInformation\t/' |
+  sort >"$work/outcomes-code"
+gawk '
+  /^## / { source = $2; next }
+  source == "OrvaleUpgradeOutcome" && match($0, /^\| ([0-9]+) \| ([A-Za-z]+) \| `([^`]*)` \|/, m) {
+    print m[1] "\t" m[2] "\t" m[3]
+  }' "$catalogue" | sort >"$work/outcomes-catalogue"
+if [[ ! -s $work/outcomes-code ]] || ! cmp -s "$work/outcomes-code" "$work/outcomes-catalogue"; then
+  echo "the outcome messages of the message file and of docs/events.md differ (< file, > page):"
+  diff "$work/outcomes-code" "$work/outcomes-catalogue" | sed 's/^/  /'
+  failures=1
+fi
+echo "outcomes: $(wc -l <"$work/outcomes-code") in the message file, $(wc -l <"$work/outcomes-catalogue") in docs/events.md"
 
 if [[ -n $results ]]; then
   mkdir -p "$results"
