@@ -603,6 +603,8 @@ scenario_serial_with_quotes() {
   check "detach names the cut serial, quoted" \
     tsv_has $'\tcmdline is dfu-util.exe -d c4e2:8351,c4e2:8352 -S "A7 X\\\\ 22\\\\\\\\" -c 1 -e'
   check "the tool found no device to detach" test "$(tsv_count 'strTmp= Device ID')" = 0
+  check "the outcome: detached, under the cut serial number" \
+    tsv_has $'OrvaleUpgradeOutcome\t1073742829\t4\tA7 X\\\\ 22\\\\\t0100\t0102\torvale-0102.dfu\t'
   check "service still registered" registered
   expect_device runtime 0100
   check "nothing uploaded" test ! -e "$WINEPREFIX/drive_c/x.bin"
