@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Keeps the README and docs/*.md from naming what does not exist: every path of the repository they
-# give in backticks, every QWUS_ option, every preset after --preset, and every test they name (a
-# GoogleTest Suite.Name, a Wine scenario e2e_NAME, a CTest test registered in CMake).
+# give in backticks, every QWUS_ option (of CMake, or an environment variable a script reads),
+# every preset after --preset, and every test they name (a GoogleTest Suite.Name, a Wine scenario
+# e2e_NAME, a CTest test registered in CMake).
 #   doc_references_test.sh SOURCE_DIR RESULTS_DIR
 # Writes RESULTS_DIR/e2e_doc-references.xml (JUnit).
 set -uo pipefail
@@ -19,6 +20,8 @@ for page in "${pages[@]}"; do
   grep -oE '`[^`]+`' "$page" | tr -d '`' | sed "s|^|$page\t|"
 done >"$work/tokens"
 cmake_text=$(cat CMakeLists.txt CMakePresets.json cmake/*.cmake $(git ls-files '*CMakeLists.txt'))
+# The QWUS_ environment variables that scripts and tests read.
+script_names=$(git grep -hoE '\$\{?QWUS_[A-Z0-9_]+' -- scripts tests | tr -d '${' | sort -u)
 gtests=$(grep -rhoE 'TEST(_F|_P)?\(\s*[A-Za-z0-9_]+,\s*[A-Za-z0-9_]+' tests service upgrade eventlog platform tools |
   sed -E 's/TEST(_F|_P)?\(\s*//; s/,\s*/./')
 ctests=$(grep -rhoE '(add_test\(NAME|qwus_add_test\(|qwus_add_wine_test\() *[A-Za-z0-9_-]+' \
@@ -53,11 +56,12 @@ options() {
   while IFS=$'\t' read -r page token; do
     for option in $(grep -oE 'QWUS_[A-Z0-9_]+' <<<"$token"); do
       [[ $option == *_ ]] && continue
-      grep -qw -- "$option" <<<"$cmake_text" || printf '%s\t%s\n' "$page" "$option"
+      grep -qw -- "$option" <<<"$cmake_text" || grep -qx -- "$option" <<<"$script_names" ||
+        printf '%s\t%s\n' "$page" "$option"
     done
   done <"$work/tokens"
 }
-check "every QWUS_ option named is one of the build's" missing options < <(options)
+check "every QWUS_ option named is one the build or a script reads" missing options < <(options)
 
 presets_named() {
   local page

@@ -159,6 +159,10 @@ done
 # runs its "uninstall". There is no ServiceInstall row, whose image path Wine's installer writes
 # unquoted.
 table() { msiinfo export "$build/QuorlanWindowsUpdateService.msi" "$1" | tr -d '\r' | tail -n +4; }
+# The fleet's detection script finds the product by the UpgradeCode that every release shares.
+check "the detection script names the MSI's UpgradeCode" test \
+  "$(table Property | awk -F '\t' '$1 == "UpgradeCode" { print $2 }')" = \
+  "$(sed -n "s/^\$UpgradeCode = '\(.*\)'\r\{0,1\}$/\1/p" "$source_dir/docs/fleet/detect-installed.ps1")"
 check "the build's MSI has no ServiceInstall row" test -z "$(table ServiceInstall 2>/dev/null)"
 # 3090 = 18 (an installed file run with arguments) + 1024 (deferred) + 2048 (not impersonated);
 # 3410 = 18 + 64 (its exit status ignored) + 256 (rollback) + 1024 + 2048.

@@ -2,6 +2,7 @@
 # End-to-end tests of the service under Wine's service control manager. Each scenario runs in a
 # private Wine prefix of its own, which is removed afterwards with its wineserver.
 #   service_e2e.sh BUILD_DIR SCENARIO
+# With QWUS_KEEP_WINEPREFIX=1 the scenario's Wine prefix is kept (its path in wineprefix.txt).
 # Scenarios: product (install, start, stop, uninstall of the real product); with the test host and
 # the real dfu-util's Windows build over the emulated Orvale device (tools/emulated_libusb) as
 # dfu-util.exe: upgrade, dfu, up-to-date, absent, no-package, not-orvale, hundred-arrivals, and one
@@ -51,7 +52,13 @@ cleanup() {
   cp "$install_dir/events.tsv" "$install_dir"/dfu-util.state* "$work/" 2>/dev/null
   wineserver -k 2>/dev/null
   wineserver -w 2>/dev/null
-  rm -rf "$WINEPREFIX"
+  # QWUS_KEEP_WINEPREFIX=1 keeps the prefix for a look at what the scenario left; its path is
+  # in the scenario's log folder, in wineprefix.txt.
+  if [[ ${QWUS_KEEP_WINEPREFIX:-} == 1 ]]; then
+    printf '%s\n' "$WINEPREFIX" >"$work/wineprefix.txt"
+  else
+    rm -rf "$WINEPREFIX"
+  fi
   report_checks "$build/test-results" "$scenario" "$work"
   exit $?
 }
@@ -302,6 +309,12 @@ check_all_events() {
   check "event ids without gaps" ids_without_gaps
   if grep -q '^OrvaleUpgradeOutcome' "$expected_events"; then
     check "each outcome event renders from the message file with its strings" outcomes_render
+    # The events as Windows' event XML, in events.xml: the fleet's subscription and report select
+    # the outcome events and nothing else.
+    check "the fleet subscription's query selects exactly the outcome events" \
+      /usr/bin/python3 "$here/../fleet/fleet_query_test.py" "$events_tsv" \
+      "$here/../../docs/fleet/outcomes-subscription.xml" "$here/../../docs/fleet/outcomes-report.ps1" \
+      "$work/events.xml"
   fi
 }
 
