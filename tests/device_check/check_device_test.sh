@@ -84,8 +84,8 @@ check "no orvale-usb-device: exit status 2" test $? = 2
 check "no orvale-usb-device: says how to build it" says no-emulator "--target orvale_usb_device"
 
 # The MS OS 2.0 checks, one fault per set: each must be named, and the good set must pass, as
-# must the bytes README.md gives device makers (its section's first two blocks: BOS, then set).
-/usr/bin/python3 -B - "$root/scripts/lib" "$root/README.md" >"$work/ms-os.out" 2>&1 <<'PYTHON'
+# must the bytes docs/device-makers.md gives (its first two text blocks: BOS, then set).
+/usr/bin/python3 -B - "$root/scripts/lib" "$root/docs/device-makers.md" >"$work/ms-os.out" 2>&1 <<'PYTHON'
 import re, struct, sys
 sys.path.insert(0, sys.argv[1])
 import ms_os_20
@@ -105,16 +105,16 @@ def make_bos(set_length=162, windows=0x06030000, uuid=ms_os_20.PLATFORM_UUID):
     cap = struct.pack("<BBBB", 28, 0x10, 5, 0) + uuid + struct.pack("<IHBB", windows, set_length, 0x20, 0)
     return struct.pack("<BBHB", 5, 0x0F, 5 + len(cap), 1) + cap
 
-def readme_blocks():
-    section = open(sys.argv[2]).read().split("## Firmware that works on Windows\n")[1]
-    blocks = re.findall(r"```text\n(.*?)```", section.split("\n## ")[0], re.S)
+def page_blocks():
+    section = open(sys.argv[2]).read().split("# Firmware that works on Windows\n")[1]
+    blocks = re.findall(r"```text\n(.*?)```", section, re.S)
     return [bytes.fromhex("".join(re.match(r"(?:[0-9A-F]{2}(?: |$))*", line).group(0)
                                   for line in block.splitlines())) for block in blocks[:2]]
 
 good = make_set()
-readme_bos, readme_set = readme_blocks()
+page_bos, page_set = page_blocks()
 cases = [  # name, bcdUSB, BOS, set, a piece of the one problem expected ("" for none)
-    ("the README's bytes", 0x0210, readme_bos, readme_set, ""),
+    ("the page's bytes", 0x0210, page_bos, page_set, ""),
     ("a good set", 0x0210, make_bos(), good, ""),
     ("a lower-case GUID", 0x0210, make_bos(), make_set(value=GUID.lower() + "\0\0"), ""),
     ("USB 2.00", 0x0200, make_bos(), good, "bcdUSB is 0200"),
