@@ -39,8 +39,8 @@ std::uint32_t outcomeMessageId(UpgradeOutcome outcome) noexcept;
 Text lastToolLine(TextView output);
 
 // Reports the outcome of the run on `source` with its five strings: the device's serial number
-// (deviceSerial), its version before the run, the package's version, the package's file name and the tool's last
-// line.
+// (deviceSerial), its version before the run, the package's version, the package's file name and
+// the tool's last line.
 void reportOutcome(EventSource& source, int upgradeResult, const OrvaleUpgradeProcess& run);
 
 }  // namespace qwus

@@ -140,8 +140,8 @@ INSTANTIATE_TEST_SUITE_P(
              u"Found Runtime: [c4e2:8351] ver=0100, devnum=7, cfg=1, intf=0, path=\"1-1\", "
              u"alt=0, name=\"Orvale\", serial=\"Q9Z0311\""}},
         // The listing's pipe is the first; the download's cannot be made.
-        OutcomeRun{"NoPipeForTheDownload", {{{kHeading + kDfuLine}}}, 1, UpgradeOutcome::ToolNotStarted,
-            EventType::Error,
+        OutcomeRun{"NoPipeForTheDownload", {{{kHeading + kDfuLine}}}, 1,
+            UpgradeOutcome::ToolNotStarted, EventType::Error,
             {u"Q9Z0311", u"0100", u"0102", u"orvale-0102.dfu",
              u"Found DFU: [c4e2:8352] ver=0100, devnum=8, cfg=1, intf=0, path=\"1-1\", alt=0, "
              u"name=\"Orvale Firmware\", serial=\"Q9Z0311\""}}),
