@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs report_events.exe under Wine with the eventlog debug channel on and compares every
 # ReportEventW call it shows with the arguments the Windows event log adapter must pass: the
-# event's type, category 0, the event id, no user SID, one string, no raw data, and the string.
+# event's type, category 0, the event id, no user SID, one string (five for the outcome event), no
+# raw data, and the strings.
 # Wine prints the string as an error line for an error, a warning line for a warning, and a
 # trace line otherwise.
 # The expected lines are Wine 8.0's exact wording of its ReportEventW stub (Debian's wine
@@ -34,6 +35,12 @@ fixme:advapi:ReportEventW (source,0x0002,0x0000,0x00000003,0000000000000000,0x00
 warn:eventlog:ReportEventW L"service stopped."
 fixme:advapi:ReportEventW (source,0x0004,0x0000,0x00000015,0000000000000000,0x0001,0x00000000,strings,0000000000000000): stub
 trace:eventlog:ReportEventW L"cmdline is dfu-util.exe -D \"C:\\Program Files\\\00e9.dfu\" 100%"
+fixme:advapi:ReportEventW (source,0x0001,0x0000,0xc00003e9,0000000000000000,0x0005,0x00000000,strings,0000000000000000): stub
+err:eventlog:ReportEventW L"A7X2249"
+err:eventlog:ReportEventW L"0100"
+err:eventlog:ReportEventW L"0102"
+err:eventlog:ReportEventW L"orvale-0102.dfu"
+err:eventlog:ReportEventW L""
 LINES
 )
 if [[ $actual != "$expected" ]]; then
@@ -41,4 +48,4 @@ if [[ $actual != "$expected" ]]; then
   diff <(echo "$expected") <(echo "$actual")
   exit 1
 fi
-echo "ReportEventW: 4 calls with the expected arguments"
+echo "ReportEventW: 5 calls with the expected arguments"
