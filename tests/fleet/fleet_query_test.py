@@ -24,7 +24,8 @@ LEVELS = {"0": "0", "1": "2", "2": "3", "4": "4"}
 
 
 def unescape(text):
-    return re.sub(r"\\(.)", lambda m: {"t": "\t", "n": "\n", "r": "\r"}.get(m.group(1), m.group(1)), text)
+    escapes = {"t": "\t", "n": "\n", "r": "\r"}
+    return re.sub(r"\\(.)", lambda m: escapes.get(m.group(1), m.group(1)), text)
 
 
 def render(number, fields):
