@@ -1,6 +1,8 @@
-// Tests of the command runner and the upgrade procedure over fake processes and files.
+// Tests of the command runner, the upgrade procedure and the run's outcome over fake processes
+// and files.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "tests/fakes/recording_trace_output.h"
 #include "tests/fakes/virtual_clock.h"
 #include "upgrade/orvale_upgrade_process.h"
+#include "upgrade/upgrade_outcome.h"
 
 namespace qwus {
 namespace {
@@ -280,6 +283,153 @@ TEST_F(UpgradeProcedureTest, HostileSerialReachesTheToolAsExactlyOneArgument) {
   plain.cfgId = 3;
   process.doDevDetach(plain);
   EXPECT_EQ(processes.commandLines().back(), u"dfu-util.exe -d c4e2:8351,c4e2:8352 -S A7X2249 -c 3 -e");
+}
+
+// --- The run's outcome: one event that names it, with its strings ----------------------------
+
+const std::string kOutcomeRuntimeLine =
+    "Found Runtime: [c4e2:8351] ver=0100, devnum=7, cfg=1, intf=0, path=\"1-1\", alt=0, "
+    "name=\"Orvale\", serial=\"Q9Z0311\"\r\n";
+const std::string kOutcomeDfuLine =
+    "Found DFU: [c4e2:8352] ver=0100, devnum=8, cfg=1, intf=0, path=\"1-1\", alt=0, "
+    "name=\"Orvale Firmware\", serial=\"Q9Z0311\"\r\n";
+const std::string kCurrentLine =
+    "Found DFU: [c4e2:8352] ver=0102, devnum=8, cfg=1, intf=0, path=\"1-1\", alt=0, "
+    "name=\"Orvale Firmware\", serial=\"Q9Z0311\"\r\n";
+// The ends of the Windows build of dfu-util 0.11's downloads into the emulated device, as the Wine
+// scenarios record them: a manifestation-tolerant device, and one whose write fails.
+const std::string kDownloadDone =
+    "Copying data from PC to DFU device\r\n"
+    "\rDownload\t[                         ]   0%            0 bytes"
+    "\rDownload\t[=========================] 100%         1024 bytes\r\n"
+    "Download done.\r\n"
+    "DFU state(7) = dfuMANIFEST, status(0) = No error condition is present\r\n"
+    "DFU state(2) = dfuIDLE, status(0) = No error condition is present\r\n"
+    "Done!\r\n";
+const std::string kDownloadFailed =
+    "Copying data from PC to DFU device\r\n"
+    "\rDownload\t[                         ]   0%            0 bytes failed!\r\n"
+    "DFU state(10) = dfuERROR, status(3) = Device is unable to write memory\r\n";
+
+// One run as the upgrade worker makes it: the listing, then one upgrade step, then its outcome.
+struct OutcomeRun {
+  const char* name;
+  std::vector<ScriptedRun> tools;  // what each started tool does, in order
+  int pipesBeforeFailure;          // pipes made before creating one fails; -1 never fails
+  UpgradeOutcome outcome;
+  EventType type;
+  std::vector<std::u16string> strings;
+};
+
+// Names a failed row by its name, not its bytes.
+void PrintTo(const OutcomeRun& run, std::ostream* out) { *out << run.name; }
+
+// The procedure's fixture, with orvale-0102.dfu beside its b.dfu: the run keeps the name that sorts
+// last, which the outcome then names.
+class UpgradeOutcomeTest : public UpgradeProcedureTest,
+                           public ::testing::WithParamInterface<OutcomeRun> {
+ protected:
+  UpgradeOutcomeTest() {
+    files.addFile(kDirectory + u"orvale-0102.dfu", testing::firmwarePackage(0x0102));
+  }
+};
+
+TEST_P(UpgradeOutcomeTest, OneEventNamesTheOutcomeWithItsStrings) {
+  const OutcomeRun& run = GetParam();
+  for (const ScriptedRun& tool : run.tools) processes.script(tool);
+  if (run.pipesBeforeFailure >= 0) processes.failPipeCreation(1, run.pipesBeforeFailure);
+  ASSERT_EQ(process.initDfuDevList(), kOutcomeListed);
+  const int result = process.doUpgrade();
+  EXPECT_EQ(classifyOutcome(result, process), run.outcome);
+
+  reportOutcome(sources.outcome, result, process);
+  std::vector<testing::RecordedEvent> outcomes;
+  for (const auto& event : log.events()) {
+    if (event.source == u"OrvaleUpgradeOutcome") outcomes.push_back(event);
+  }
+  ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(outcomes[0].id & 0xFFFF, static_cast<std::uint32_t>(run.outcome));
+  EXPECT_EQ(outcomes[0].type, run.type);
+  EXPECT_EQ(outcomes[0].strings, run.strings);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, UpgradeOutcomeTest,
+    ::testing::Values(
+        OutcomeRun{"Downloaded",
+            {{{kHeading + kOutcomeDfuLine}}, {{kHeading + kDownloadDone}}},
+            -1, UpgradeOutcome::Downloaded, EventType::Information,
+            {u"Q9Z0311", u"0100", u"0102", u"orvale-0102.dfu", u"Done!"}},
+        OutcomeRun{"DownloadFailed",
+            {{{kHeading + kOutcomeDfuLine}}, {{kHeading + kDownloadFailed}}},
+            -1, UpgradeOutcome::DownloadFailed, EventType::Error,
+            {u"Q9Z0311", u"0100", u"0102", u"orvale-0102.dfu",
+             u"DFU state(10) = dfuERROR, status(3) = Device is unable to write memory"}},
+        // The tool printed nothing at all: no report of a download done.
+        OutcomeRun{"DownloadWithoutOutput", {{{kHeading + kOutcomeDfuLine}}, {{}}}, -1,
+            UpgradeOutcome::DownloadFailed, EventType::Error,
+            {u"Q9Z0311", u"0100", u"0102", u"orvale-0102.dfu", u""}},
+        OutcomeRun{"DownloadToolNotStarted", {{{kHeading + kOutcomeDfuLine}}, {{}, true}}, -1,
+            UpgradeOutcome::ToolNotStarted, EventType::Error,
+            {u"Q9Z0311", u"0100", u"0102", u"orvale-0102.dfu",
+             u"Found DFU: [c4e2:8352] ver=0100, devnum=8, cfg=1, intf=0, path=\"1-1\", alt=0, "
+             u"name=\"Orvale Firmware\", serial=\"Q9Z0311\""}},
+        OutcomeRun{"UpToDate", {{{kHeading + kCurrentLine}}}, -1, UpgradeOutcome::UpToDate,
+            EventType::Information,
+            {u"Q9Z0311", u"0102", u"0102", u"orvale-0102.dfu",
+             u"Found DFU: [c4e2:8352] ver=0102, devnum=8, cfg=1, intf=0, path=\"1-1\", alt=0, "
+             u"name=\"Orvale Firmware\", serial=\"Q9Z0311\""}},
+        OutcomeRun{"DeviceNotSeen", {{{kHeading}}, {{kHeading}}}, -1, UpgradeOutcome::DeviceNotSeen,
+            EventType::Warning,
+            {u"", u"", u"0102", u"orvale-0102.dfu",
+             u"Copyright 2005-2009 Weston Schmidt, Harald Welte and OpenMoko Inc."}},
+        OutcomeRun{"Detached",
+            {{{kHeading + kOutcomeRuntimeLine}},
+             {{"Determining device status: state = appIDLE\r\n"}}},
+            -1, UpgradeOutcome::Detached, EventType::Information,
+            {u"Q9Z0311", u"0100", u"0102", u"orvale-0102.dfu",
+             u"Determining device status: state = appIDLE"}},
+        OutcomeRun{"DetachToolNotStarted", {{{kHeading + kOutcomeRuntimeLine}}, {{}, true}}, -1,
+            UpgradeOutcome::ToolNotStarted, EventType::Error,
+            {u"Q9Z0311", u"0100", u"0102", u"orvale-0102.dfu",
+             u"Found Runtime: [c4e2:8351] ver=0100, devnum=7, cfg=1, intf=0, path=\"1-1\", "
+             u"alt=0, name=\"Orvale\", serial=\"Q9Z0311\""}},
+        // The listing's pipe is the first; the download's cannot be made.
+        OutcomeRun{"NoPipeForTheDownload", {{{kHeading + kOutcomeDfuLine}}}, 1,
+            UpgradeOutcome::ToolNotStarted, EventType::Error,
+            {u"Q9Z0311", u"0100", u"0102", u"orvale-0102.dfu",
+             u"Found DFU: [c4e2:8352] ver=0100, devnum=8, cfg=1, intf=0, path=\"1-1\", alt=0, "
+             u"name=\"Orvale Firmware\", serial=\"Q9Z0311\""}}),
+    [](const ::testing::TestParamInfo<OutcomeRun>& run) { return std::string(run.param.name); });
+
+// The message file holds each outcome's text under this identifier: its severity in the top two
+// bits, as the message compiler writes it, the outcome in the low 16.
+TEST(OutcomeMessageId, CarriesTheSeverityOfItsType) {
+  EXPECT_EQ(outcomeMessageId(UpgradeOutcome::Downloaded), 0x400003E8u);
+  EXPECT_EQ(outcomeMessageId(UpgradeOutcome::DownloadFailed), 0xC00003E9u);
+  EXPECT_EQ(outcomeMessageId(UpgradeOutcome::UpToDate), 0x400003EAu);
+  EXPECT_EQ(outcomeMessageId(UpgradeOutcome::DeviceNotSeen), 0x800003EBu);
+  EXPECT_EQ(outcomeMessageId(UpgradeOutcome::ToolNotStarted), 0xC00003ECu);
+  EXPECT_EQ(outcomeMessageId(UpgradeOutcome::Detached), 0x400003EDu);
+}
+
+TEST(LastToolLine, TakesTheLastLineThatHoldsText) {
+  const struct {
+    std::u16string output;
+    std::u16string last;
+  } cases[] = {
+      {u"", u""},
+      {u"\r\n\r\n  \r\n", u""},
+      {u"first\r\nDone!\r\n", u"Done!"},
+      {u"first\r\nno line end", u"no line end"},
+      {u"first\n\n\t\n", u"first"},
+      // A progress bar redraws its line after a CR: the last drawing is the line.
+      {u"Download\t[  ]   0%\rDownload\t[==] 100%        1024 bytes\r\n",
+       u"Download\t[==] 100%        1024 bytes"},
+      {u"ends in a lone CR\r", u"ends in a lone CR"},
+      {std::u16string(300, u'x') + u"\r\n", std::u16string(255, u'x')},
+  };
+  for (const auto& c : cases) EXPECT_EQ(lastToolLine(c.output), c.last);
 }
 
 }  // namespace

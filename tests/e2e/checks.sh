@@ -41,8 +41,8 @@ registry_entry() {  # registry_entry KEY VALUE
 }
 # The data of a value of the service's key, without its type.
 registry_value() { registry_entry "$service_key" "$1" | sed 's/^[^ ]* \{0,1\}//'; }
-registered() { wine reg query "$service_key" >/dev/null 2>>"$work/reg.log"; }
 registered_key() { wine reg query "$1" >/dev/null 2>>"$work/reg.log"; }  # registered_key KEY
+registered() { registered_key "$service_key"; }
 not_registered() { key_missing "$service_key"; }
 
 # True only when Wine's reg answers that KEY does not exist (exit status 1 and its own message);
