@@ -4,6 +4,7 @@
 #include "platform/text.h"
 #include "service/service_control.h"
 #include "service/service_registration.h"
+#include "upgrade/orvale_device.h"
 #include "upgrade/orvale_upgrade_process.h"
 #include "upgrade/upgrade_outcome.h"
 
@@ -36,7 +37,8 @@ void onArrival(ServiceContext& context, const DeviceInterfaceEvent* event) {
 
   keepDevicePath(context, event != nullptr ? event->name : nullptr);
   const TextView path(context.devicePath);
-  if (contains(path, u"PID_8351") || contains(path, u"PID_8352")) {
+  if (contains(path, productIdInPath(orvaleRuntimeProductId).view()) ||
+      contains(path, productIdInPath(orvaleDfuProductId).view())) {
     reportFormatted(env.events, EventType::Warning, u"arrival device is Quorlan Orvale.");
   } else {
     reportFormatted(env.events, EventType::Error, u"arrival device is not Quorlan Orvale.");

@@ -4,12 +4,12 @@
 #include <cstdint>
 
 #include "service/service_context.h"
+#include "upgrade/orvale_device.h"
 
 namespace qwus {
 
-// The interface class whose arrivals the service watches: {5E1C7A93-2B64-4D0F-9A83-C61E27B4D850}.
-inline constexpr Guid watchedInterfaceClass = {
-    0x5E1C7A93, 0x2B64, 0x4D0F, {0x9A, 0x83, 0xC6, 0x1E, 0x27, 0xB4, 0xD8, 0x50}};
+// The interface class whose arrivals the service watches: the Orvale device's.
+inline constexpr Guid watchedInterfaceClass = orvaleInterfaceClass;
 
 // The dispatcher's main routine: creates the ServiceContext (never freed) and initialises it.
 // Start arguments are ignored. Returns once initialisation is over.

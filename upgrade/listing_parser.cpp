@@ -4,13 +4,15 @@
 #include <algorithm>
 #include <string>
 
+#include "upgrade/orvale_device.h"
 #include "upgrade/orvale_upgrade_process.h"
 
 namespace qwus {
 namespace {
 
-// USB ids of the supported device in its two product variants, as the tool prints them.
-constexpr TextView kDeviceIds[] = {u"c4e2:8351", u"c4e2:8352"};
+// USB ids of the supported device in its two modes, as the tool prints them.
+constexpr auto kRuntimeId = usbIdPair(orvaleRuntimeProductId);
+constexpr auto kDfuId = usbIdPair(orvaleDfuProductId);
 
 // The tool's warning for a device it found but may not open (no WinUSB driver bound, no access
 // rights). It names the device id and "DFU" but says nothing of the device's state.
@@ -61,7 +63,7 @@ void OrvaleUpgradeProcess::analyseBuffer(const Text& output) {
       report(u"analyseBuffer countCmd == 1 strTmp= %s", *line);
       continue;
     }
-    if (contains(*line, kDeviceIds[0]) || contains(*line, kDeviceIds[1])) {
+    if (contains(*line, kRuntimeId.view()) || contains(*line, kDfuId.view())) {
       report(u"analyseBuffer strTmp= %s", *line);
       initDev(Text(*line));
     }

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "platform/command_line.h"
+#include "upgrade/orvale_device.h"
 #include "upgrade/orvale_upgrade_process.h"
 
 namespace qwus {
@@ -9,8 +10,11 @@ namespace {
 
 constexpr std::uint32_t kDetachWait = 50000;
 
-// "-d" selects the device in runtime mode (8351) or in DFU mode (8352).
-constexpr char16_t kDeviceSelection[] = u"c4e2:8351,c4e2:8352";
+// "-d" selects the device in runtime mode or in DFU mode: "c4e2:8351,c4e2:8352".
+Text deviceSelection() {
+  return Text(usbIdPair(orvaleRuntimeProductId).view()) + u"," +
+         Text(usbIdPair(orvaleDfuProductId).view());
+}
 
 Text decimal(std::int32_t value) { return fromAscii(std::to_string(value)); }
 
@@ -19,12 +23,12 @@ Text decimal(std::int32_t value) { return fromAscii(std::to_string(value)); }
 Text serialArgument(const Text& sn) { return quoteArgument(sn); }
 
 Text detachCommand(const DfuDeviceInfo& device) {
-  return u"dfu-util.exe -d " + Text(kDeviceSelection) + u" -S " + serialArgument(device.sn) +
+  return u"dfu-util.exe -d " + deviceSelection() + u" -S " + serialArgument(device.sn) +
          u" -c " + decimal(device.cfgId) + u" -e";
 }
 
 Text downloadCommand(const DfuDeviceInfo& device, const Text& directory, const Text& package) {
-  return u"dfu-util.exe -d " + Text(kDeviceSelection) + u" -S " + serialArgument(device.sn) +
+  return u"dfu-util.exe -d " + deviceSelection() + u" -S " + serialArgument(device.sn) +
          u" -D \"" + directory + package + u"\"";
 }
 

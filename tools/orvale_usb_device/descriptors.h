@@ -41,7 +41,7 @@ inline constexpr std::uint8_t kMsOsVendorCode = 0x20;
 inline constexpr std::uint16_t kMsOs20DescriptorIndex = 7;
 
 // The device interface class WinUSB registers for the device: the class whose arrivals the service
-// watches (qwus::watchedInterfaceClass in service/service_control.h), in registry text form.
+// watches (qwus::orvaleInterfaceClass in upgrade/orvale_device.h), in registry text form.
 inline constexpr const char* kDeviceInterfaceClass = "{5E1C7A93-2B64-4D0F-9A83-C61E27B4D850}";
 
 // The 18-byte device descriptor.
