@@ -29,6 +29,7 @@ stand_in=$build/tools/stand_in_tool/bin/dfu-util.exe
 tool_dir=$build/dfu-util  # the tool built from Debian's sources, with what goes beside it
 notices=(dfu-util-COPYING.txt libusb-COPYING.txt dfu-util-sources.txt)
 probe=$build/tests/resource_probe.exe
+driver_dir=$build/winusb-driver  # the WinUSB driver package the build makes
 
 work=$build/e2e/msi
 rm -rf "$work"
@@ -76,6 +77,8 @@ msiexec() {
     </dev/null >"$work/$name.out" 2>&1
   echo $?
 }
+
+never_ran() { ! grep -q "Action start .*: $1\\." "$2"; }  # never_ran ACTION LOG
 
 check_registration() {  # check_registration WHEN: the registration as "install" makes it
   check "$1: registered" registered
@@ -137,7 +140,8 @@ check "the tool's source: the six pinned files, the pins, two scripts, two copyr
 for release in 1.0.1:0103 1.0.2:0104; do
   check "${release%:*} builds" "$source_dir/packaging/build-msi" "$work/service-${release%:*}.msi" \
     "$product_exe" --version "${release%:*}" --messages "$messages_dll" \
-    --tool "$tool_dir/dfu-util.exe" "${notice_args[@]}" --package "$work/orvale-${release#*:}.dfu"
+    --tool "$tool_dir/dfu-util.exe" "${notice_args[@]}" --package "$work/orvale-${release#*:}.dfu" \
+    --driver "$driver_dir/orvale-winusb.inf"
 done
 
 # The build's own MSI carries the same tool and notes.
@@ -152,6 +156,10 @@ check "the build's MSI carries the notices of the runtime in its executables" \
 for file in "${tool_sources[@]}"; do
   check "the build's MSI carries the tool's source $file" \
     cmp -s "$tool_dir/dfu-util-source/$file" "$(find "$work/own-msi" -path "*/dfu-util-source/$file")"
+done
+for file in orvale-winusb.inf orvale-winusb.cat; do
+  check "the build's MSI carries the WinUSB driver package's $file" \
+    cmp -s "$driver_dir/$file" "$(find "$work/own-msi" -path "*/winusb-driver/$file")"
 done
 
 # The service is registered by its own "install", which quotes the image path, run elevated from
@@ -183,6 +191,61 @@ check "the build's MSI registers after InstallFiles and before StartServices" \
 check "the build's MSI registers only an executable being installed, and no registration twice" \
   test "$(table InstallExecuteSequence | awk -F '\t' '$1 == "RegisterService" { print $2 }')" = \
   '$ServiceExecutable>2 AND (NOT SERVICEREGISTERED OR WIX_UPGRADE_DETECTED)'
+
+# The WinUSB driver package: its two files in the folder winusb-driver of the install folder;
+# installed with pnputil only with INSTALLWINUSBDRIVER=1, a choice the installation records and
+# the next one and the removal read back. Its three actions run the system's 64-bit PowerShell
+# with a command, deferred and elevated: 3122 = 50 (the program a property names, run with its
+# arguments) + 1024 + 2048; 3186 = 3122 + 64 (its exit status ignored); 3442 = 3186 + 256
+# (rollback).
+check "the build's MSI has its folder winusb-driver in the install folder" \
+  grep -qxP 'WinUsbDriverFolder\tINSTALLDIR\twinusb-driver' <(table Directory)
+for file in orvale-winusb.inf orvale-winusb.cat; do
+  check "the build's MSI installs $file into winusb-driver" test \
+    "$(table File | awk -F '\t' -v f="$file" '$3 == f { print $2 }' |
+       xargs -I{} awk -F '\t' -v c={} '$1 == c { print $3 }' <(table Component))" = WinUsbDriverFolder
+done
+add_driver_command="-NoLogo -NoProfile -NonInteractive -Command \"& '[System64Folder]pnputil.exe' /add-driver '[#WinUsbDriverInfFile]' /install; if (\$LASTEXITCODE -in 0, 259, 3010) { exit 0 }; exit \$LASTEXITCODE\""
+remove_driver_command="-NoLogo -NoProfile -NonInteractive -Command \"\$pnputil = '[System64Folder]pnputil.exe'; \$failed = 0; Get-WindowsDriver -Online | Where-Object { \$_.OriginalFileName -like '*\\orvale-winusb.inf' } | ForEach-Object { & \$pnputil /delete-driver \$_.Driver /uninstall; if (\$LASTEXITCODE -notin 0, 3010) { \$failed = 1 } }; exit \$failed\""
+custom_action() { table CustomAction | awk -F '\t' -v a="$1" '$1 == a { print $2 "|" $3 "|" $4 }'; }
+check "the build's MSI adds the driver package with pnputil, deferred and elevated" \
+  test "$(custom_action InstallWinUsbDriver)" = "3122|WINUSBPOWERSHELL|$add_driver_command"
+check "the build's MSI removes it on removal, its failure ignored" \
+  test "$(custom_action RemoveWinUsbDriver)" = "3186|WINUSBPOWERSHELL|$remove_driver_command"
+check "the build's MSI removes it on rollback" \
+  test "$(custom_action RemoveWinUsbDriverOnRollback)" = "3442|WINUSBPOWERSHELL|$remove_driver_command"
+check "the build's MSI runs the system's 64-bit PowerShell" test \
+  "$(custom_action FindWinUsbDriverPowerShell)" = '51|WINUSBPOWERSHELL|[System64Folder]WindowsPowerShell\v1.0\powershell.exe'
+check "the build's MSI reads the recorded choice back unless the command line makes it" \
+  test "$(custom_action KeepWinUsbDriverChoice)" = '51|INSTALLWINUSBDRIVER|[WINUSBDRIVERCHOSEN]'
+check "the build's MSI records the choice" grep -qxP \
+  '[^\t]+\t2\tSOFTWARE\\Quorlan\\orvale\\Services\tInstallWinUsbDriver\t\[INSTALLWINUSBDRIVER\]\tWinUsbDriverChoice' \
+  <(table Registry)
+check "the build's MSI reads that record" grep -qxP \
+  'WinUsbDriverChoiceSearch\t2\tSOFTWARE\\Quorlan\\orvale\\Services\tInstallWinUsbDriver\t18' <(table RegLocator)
+condition_of() { table InstallExecuteSequence | awk -F '\t' -v a="$1" '$1 == a { print $2 }'; }
+check "the build's MSI adds the driver package only with INSTALLWINUSBDRIVER=1, and not on removal" \
+  test "$(condition_of InstallWinUsbDriver)" = 'NOT REMOVE~="ALL" AND INSTALLWINUSBDRIVER="1"'
+check "the build's MSI has the same condition for its rollback" \
+  test "$(condition_of RemoveWinUsbDriverOnRollback)" = 'NOT REMOVE~="ALL" AND INSTALLWINUSBDRIVER="1"'
+check "the build's MSI removes it on a removal that no upgrade makes" test \
+  "$(condition_of RemoveWinUsbDriver)" = 'REMOVE~="ALL" AND NOT UPGRADINGPRODUCTCODE AND INSTALLWINUSBDRIVER="1"'
+check "the build's MSI keeps a recorded choice only when the command line makes none" \
+  test "$(condition_of KeepWinUsbDriverChoice)" = 'NOT INSTALLWINUSBDRIVER AND WINUSBDRIVERCHOSEN'
+driver_actions_in_order() {
+  local search keep find remove files rollback add finalize
+  search=$(sequence_of AppSearch) keep=$(sequence_of KeepWinUsbDriverChoice)
+  find=$(sequence_of FindWinUsbDriverPowerShell) remove=$(sequence_of RemoveWinUsbDriver)
+  files=$(sequence_of InstallFiles) rollback=$(sequence_of RemoveWinUsbDriverOnRollback)
+  add=$(sequence_of InstallWinUsbDriver) finalize=$(sequence_of InstallFinalize)
+  [[ -n $search && -n $keep && -n $find && -n $remove && -n $files && -n $rollback && -n $add &&
+     -n $finalize ]] && ((search < keep && keep < find && find < remove && remove < files &&
+     files < rollback && rollback < add && add < finalize))
+}
+check "the build's MSI: the choice read, then the removal, the files, the rollback, the adding" \
+  driver_actions_in_order
+check "the build's MSI lets INSTALLWINUSBDRIVER reach its elevated part" grep -qxP \
+  'SecureCustomProperties\t([^\t]*;)?INSTALLWINUSBDRIVER(;[^\t]*)?' <(table Property)
 
 # The prefix is made, then its wineserver restarted and kept alive for the whole test: right after
 # wineboot the service control manager may still be starting the prefix's own services, and a
@@ -222,6 +285,12 @@ for file in "${tool_sources[@]}"; do
 done
 check "1.0.1: dfu-util.exe -V reports 0.11" \
   test "$(wine "$install_dir_win\\dfu-util.exe" -V </dev/null 2>&1 | head -n 1)" = $'dfu-util 0.11\r'
+for file in orvale-winusb.inf orvale-winusb.cat; do
+  check "1.0.1: the driver package's $file installed in winusb-driver" \
+    cmp -s "$driver_dir/$file" "$install_dir/winusb-driver/$file"
+done
+check "1.0.1: the driver package is not added without INSTALLWINUSBDRIVER=1" \
+  never_ran InstallWinUsbDriver "$work/upgrade-1.0.1.log"
 check_registration 1.0.1
 check_event_sources 1.0.1
 check "1.0.1: running" test "$(service_state)" = RUNNING
@@ -253,7 +322,6 @@ check "reinstall: running" test "$(service_state)" = RUNNING
 # existing one and fail the repair.
 check "repair while registered: exits 0" \
   test "$(msiexec repair-registered-1.0.1 /i "$work/service-1.0.1.msi" REINSTALL=ALL REINSTALLMODE=vomus)" = 0
-never_ran() { ! grep -q "Action start .*: $1\\." "$2"; }  # never_ran ACTION LOG
 check "repair while registered: the registration is not made again" \
   never_ran RegisterService "$work/repair-registered-1.0.1.log"
 check_registration "repair while registered"
@@ -305,4 +373,40 @@ self_remove "self-removal before the removal"
 check "self-removal: removal exits 0" \
   test "$(msiexec remove-after-self-removal /x "$work/service-1.0.2.msi")" = 0
 check_nothing_left "self-removal"
+
+# --- the WinUSB driver package turned on --------------------------------------------------------
+# Wine has no pnputil, and its powershell.exe is a stub that exits 0 and prints the arguments it
+# was given: what the installation ran is read from that line, with the installed INF's path.
+choice() { registry_entry 'HKLM\SOFTWARE\Quorlan\orvale\Services' InstallWinUsbDriver; }
+powershell_runs() {  # powershell_runs LOGNAME: the stub's lines, as Wine shows its arguments
+  sed -n 's/^[0-9a-f]*:fixme:powershell:wmain stub: //p' "$work/$1.out" | tr -d '\r'
+}
+# msiexec with Wine's fixme lines of its powershell.exe on.
+traced_msiexec() { WINEDEBUG=$WINEDEBUG,fixme+powershell msiexec "$@"; }
+# As Wine prints them: each argument in L"...", a backslash doubled.
+ran_add=$(cat <<'LINE'
+L"C:\\windows\\system32\\WindowsPowerShell\\v1.0\\powershell.exe" L"-NoLogo" L"-NoProfile" L"-NonInteractive" L"-Command" L"& 'C:\\windows\\system32\\pnputil.exe' /add-driver 'C:\\Program Files\\Quorlan\\orvale\\Services\\winusb-driver\\orvale-winusb.inf' /install; if ($LASTEXITCODE -in 0, 259, 3010) { exit 0 }; exit $LASTEXITCODE"
+LINE
+)
+ran_remove=$(cat <<'LINE'
+L"C:\\windows\\system32\\WindowsPowerShell\\v1.0\\powershell.exe" L"-NoLogo" L"-NoProfile" L"-NonInteractive" L"-Command" L"$pnputil = 'C:\\windows\\system32\\pnputil.exe'; $failed = 0; Get-WindowsDriver -Online | Where-Object { $_.OriginalFileName -like '*\\orvale-winusb.inf' } | ForEach-Object { & $pnputil /delete-driver $_.Driver /uninstall; if ($LASTEXITCODE -notin 0, 3010) { $failed = 1 } }; exit $failed"
+LINE
+)
+check "driver on: install exits 0" \
+  test "$(traced_msiexec driver-on /i "$work/service-1.0.2.msi" INSTALLWINUSBDRIVER=1)" = 0
+check "driver on: pnputil adds the installed INF, through PowerShell" \
+  test "$(powershell_runs driver-on)" = "$ran_add"
+check "driver on: the choice is recorded" test "$(choice)" = 'REG_SZ 1'
+check "driver on: a repair exits 0" test \
+  "$(traced_msiexec driver-repair /i "$work/service-1.0.2.msi" REINSTALL=ALL REINSTALLMODE=vomus)" = 0
+check "driver on: a repair without the property keeps the choice and adds the package again" \
+  test "$(powershell_runs driver-repair)" = "$ran_add"
+check "driver on: the choice stays recorded" test "$(choice)" = 'REG_SZ 1'
+registered && self_remove "self-removal with the driver package"
+check "driver on: removal exits 0" \
+  test "$(traced_msiexec driver-removal /x "$work/service-1.0.2.msi")" = 0
+check "driver on: the removal deletes every package of orvale-winusb.inf from the driver store" \
+  test "$(powershell_runs driver-removal)" = "$ran_remove"
+check_nothing_left "driver on"
+check "driver on: the choice's record is gone" test -z "$(choice)"
 finished=1

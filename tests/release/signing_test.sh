@@ -5,7 +5,7 @@
 # foreign-signed files fail, and that a failed or interrupted signing leaves the file as it was.
 # Then builds what ships in a scratch build folder with the build's own signing options
 # (QWUS_SIGN_PKCS12, QWUS_SIGN_PASSWORD_FILE, QWUS_SIGN_TIMESTAMP, the latter a timestamp
-# authority of this run) and verifies the signed executable, DLL and MSI.
+# authority of this run) and verifies the signed executable, DLL, driver catalog and MSI.
 #   signing_test.sh BUILD_DIR PRODUCT_EXE MESSAGES_DLL CMAKE TOOLCHAIN_FILE
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -135,12 +135,13 @@ timestamped() {  # timestamped FILE: signed by the test signer, countersigned by
     grep -qx 'Timestamp Server Signature verification: ok' <<<"$report"
 }
 for file in service/QuorlanWindowsUpdateService.exe eventlog/messages/QuorlanEventMessages.dll \
-    dfu-util/dfu-util.exe QuorlanWindowsUpdateService.msi; do
+    dfu-util/dfu-util.exe winusb-driver/orvale-winusb.cat QuorlanWindowsUpdateService.msi; do
   check "the build's $(basename "$file") verifies, with its timestamp" timestamped "signed-build/$file"
 done
 check "the build's MSI extracts" bash -c \
   'mkdir -p signed-extracted && cd signed-extracted && msiextract ../signed-build/QuorlanWindowsUpdateService.msi >/dev/null'
-for file in service/QuorlanWindowsUpdateService.exe dfu-util/dfu-util.exe; do
+for file in service/QuorlanWindowsUpdateService.exe dfu-util/dfu-util.exe \
+    winusb-driver/orvale-winusb.cat; do
   check "the build's MSI carries its signed $(basename "$file")" \
     cmp "$(find signed-extracted -name "$(basename "$file")")" "signed-build/$file"
 done
