@@ -56,7 +56,8 @@ check "the INF's lines end in CR LF" test "$(grep -c $'\r$' "$inf")" = "$(wc -l 
 inf_hash=$(sha256sum "$inf" | cut -d ' ' -f 1)
 HASH=${inf_hash^^}
 openssl asn1parse -inform DER -in "$catalog" >"$work/catalog.txt" 2>&1
-check "openssl reads the catalog as PKCS#7 signed data" grep -q ':pkcs7-signedData$' "$work/catalog.txt"
+check "openssl reads the catalog as PKCS#7 signed data" \
+  grep -q ':pkcs7-signedData$' "$work/catalog.txt"
 check "its content is a certificate trust list (szOID_CTL)" \
   grep -q ':1\.3\.6\.1\.4\.1\.311\.10\.1$' "$work/catalog.txt"
 check "its members are version 2 members (szOID_CATALOG_LIST_MEMBER2)" \
@@ -66,7 +67,8 @@ check "it lists one hash: the SHA-256 hash of the INF's bytes, as the member's t
          awk '{ print $1, $2 }')" = "2 $HASH"
 # The catalog's own attribute, as makecat writes OSAttr: the name in a BMPString, the flags
 # 0x10010001, the value in UTF-16 with its NUL; "2:10.0" names Windows 10 and 11.
-osattr=1e0c$(printf 'OSAttr' | iconv -t UTF-16BE | xxd -p)020410010001040e$(printf '2:10.0\0' | iconv -t UTF-16LE | xxd -p)
+osattr=1e0c$(printf 'OSAttr' | iconv -t UTF-16BE | xxd -p)020410010001040e
+osattr+=$(printf '2:10.0\0' | iconv -t UTF-16LE | xxd -p)
 check "it names Windows 10 and 11 in its OSAttr" grep -q "$osattr" <(xxd -p "$catalog" | tr -d '\n')
 
 # A member as Microsoft's makecat wrote it for a flat file named unsigned.mof into a version 2
@@ -84,7 +86,8 @@ check "its member has the bytes of makecat's member of a flat file" \
 # The same INF and date give the same catalog: a rebuild changes nothing that is signed.
 "$make_catalog" "$work/once.cat" --date "$date" "$inf"
 "$make_catalog" "$work/twice.cat" --date "$date" "$inf"
-check "two runs of make-catalog on the INF give the same bytes" cmp -s "$work/once.cat" "$work/twice.cat"
+check "two runs of make-catalog on the INF give the same bytes" \
+  cmp -s "$work/once.cat" "$work/twice.cat"
 
 # --- signed, as osslsigncode reads it -------------------------------------------------------------
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/ca.key" -out "$work/ca.pem" -days 2 \
