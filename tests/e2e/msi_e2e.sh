@@ -226,8 +226,8 @@ check "the build's MSI reads that record" grep -qxP \
 condition_of() { table InstallExecuteSequence | awk -F '\t' -v a="$1" '$1 == a { print $2 }'; }
 check "the build's MSI adds the driver package only with INSTALLWINUSBDRIVER=1, and not on removal" \
   test "$(condition_of InstallWinUsbDriver)" = 'NOT REMOVE~="ALL" AND INSTALLWINUSBDRIVER="1"'
-check "the build's MSI has the same condition for its rollback" \
-  test "$(condition_of RemoveWinUsbDriverOnRollback)" = 'NOT REMOVE~="ALL" AND INSTALLWINUSBDRIVER="1"'
+check "the build's MSI rolls back only an adding that no installation before made" test \
+  "$(condition_of RemoveWinUsbDriverOnRollback)" = 'NOT REMOVE~="ALL" AND INSTALLWINUSBDRIVER="1" AND WINUSBDRIVERCHOSEN<>"1"'
 check "the build's MSI removes it on a removal that no upgrade makes" test \
   "$(condition_of RemoveWinUsbDriver)" = 'REMOVE~="ALL" AND NOT UPGRADINGPRODUCTCODE AND INSTALLWINUSBDRIVER="1"'
 check "the build's MSI keeps a recorded choice only when the command line makes none" \
