@@ -1,18 +1,17 @@
 // The outcome of a handled upgrade run and its report.
 #include "upgrade/upgrade_outcome.h"
 
+#include "upgrade/listing_parser.h"
+
 namespace qwus {
 namespace {
 
 constexpr std::size_t kLastLineLength = 255;
 
 bool reportsDownloadDone(TextView output) {
-  std::size_t start = 0;
-  while (start <= output.size()) {
-    std::size_t end = output.find(u'\n', start);
-    if (end == TextView::npos) end = output.size();
-    if (trim(output.substr(start, end - start)) == u"Download done.") return true;
-    start = end + 1;
+  LineSplitter lines(output);
+  while (const auto line = lines.next()) {
+    if (trim(*line) == u"Download done.") return true;
   }
   return false;
 }
@@ -60,18 +59,14 @@ std::uint32_t outcomeMessageId(UpgradeOutcome outcome) noexcept {
 
 Text lastToolLine(TextView output) {
   Text last;
-  std::size_t start = 0;
-  while (start <= output.size()) {
-    std::size_t end = output.find(u'\n', start);
-    if (end == TextView::npos) end = output.size();
-    TextView line = output.substr(start, end - start);
+  LineSplitter lines(output);
+  while (auto line = lines.next()) {
     // A CR that ends the line is part of its line end; one inside it starts the line again.
-    while (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
-    const std::size_t restart = line.rfind(u'\r');
-    if (restart != TextView::npos) line.remove_prefix(restart + 1);
-    Text trimmed = trim(line);
+    while (!line->empty() && line->back() == u'\r') line->remove_suffix(1);
+    const std::size_t restart = line->rfind(u'\r');
+    if (restart != TextView::npos) line->remove_prefix(restart + 1);
+    Text trimmed = trim(*line);
     if (!trimmed.empty()) last = std::move(trimmed);
-    start = end + 1;
   }
   if (last.size() > kLastLineLength) last.resize(kLastLineLength);
   return last;

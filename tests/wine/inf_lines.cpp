@@ -12,14 +12,13 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/text.h"
+#include "platform/win_text.h"
+
 namespace {
 
 void print(const std::wstring& text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), size,
-                      nullptr, nullptr);
+  const std::string utf8 = qwus::toUtf8(qwus::asText(text.c_str()));
   std::fwrite(utf8.data(), 1, utf8.size(), stdout);
 }
 
