@@ -1,6 +1,6 @@
 // Reports one event of each type through the Windows event log adapter, on the sources and with
-// the numbering the product uses, and an outcome event with its five strings; report_event_args.sh reads the ReportEventW calls back from
-// Wine's eventlog debug channel.
+// the numbering the product uses, and an outcome event with its five strings;
+// report_event_args.sh reads the ReportEventW calls back from Wine's eventlog debug channel.
 #include "eventlog/event_source.h"
 #include "platform/event_log.h"
 
