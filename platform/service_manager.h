@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
+
+#include "platform/text.h"
 
 namespace qwus {
 
@@ -114,6 +117,13 @@ class ServiceManager {
 
   // UnregisterDeviceNotification; the result is of no interest.
   virtual void unregisterDeviceNotification(NotifyHandle handle) = 0;
+
+  // The paths of the interfaces of `interfaceClass` that are present now (SetupDiGetClassDevsW
+  // with DIGCF_PRESENT | DIGCF_DEVICEINTERFACE), in the order the system lists them, into
+  // `paths`. Nothing announces these: they were there before the notification was registered.
+  // false when the system could not list them; `error` then holds the system's error number.
+  virtual bool presentDeviceInterfaces(const Guid& interfaceClass, std::vector<Text>& paths,
+                                       std::uint32_t& error) = 0;
 
   // OpenSCManagerW(null, null, access); null on failure.
   virtual ScHandle openManager(std::uint32_t access) = 0;

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 #include <dbt.h>
+#include <setupapi.h>
 
 #include <cstddef>
 #include <string>
@@ -126,6 +127,60 @@ NotifyHandle WindowsServiceManager::registerDeviceNotification(StatusHandle reci
 
 void WindowsServiceManager::unregisterDeviceNotification(NotifyHandle handle) {
   UnregisterDeviceNotification(handle);
+}
+
+namespace {
+
+// A SetupAPI device information set, destroyed when the scope ends.
+class DeviceInfoSet {
+ public:
+  explicit DeviceInfoSet(HDEVINFO set) : set_(set) {}
+  ~DeviceInfoSet() {
+    if (valid()) SetupDiDestroyDeviceInfoList(set_);
+  }
+  DeviceInfoSet(const DeviceInfoSet&) = delete;
+  DeviceInfoSet& operator=(const DeviceInfoSet&) = delete;
+  bool valid() const { return set_ != INVALID_HANDLE_VALUE; }
+  HDEVINFO get() const { return set_; }
+
+ private:
+  HDEVINFO set_;
+};
+
+}  // namespace
+
+bool WindowsServiceManager::presentDeviceInterfaces(const Guid& interfaceClass,
+                                                    std::vector<Text>& paths,
+                                                    std::uint32_t& error) {
+  // SetupAPI rather than CM_Get_Device_Interface_ListW: both ask the same Plug and Play data on
+  // Windows, and Wine implements only this one.
+  GUID guid;
+  CopyMemory(&guid, &interfaceClass, sizeof guid);
+  const DeviceInfoSet set(
+      SetupDiGetClassDevsW(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+  if (!set.valid()) {
+    error = GetLastError();
+    return false;
+  }
+  for (DWORD index = 0;; ++index) {
+    SP_DEVICE_INTERFACE_DATA data;
+    data.cbSize = sizeof data;
+    if (!SetupDiEnumDeviceInterfaces(set.get(), nullptr, &guid, index, &data)) {
+      error = GetLastError();
+      return error == ERROR_NO_MORE_ITEMS;
+    }
+    DWORD size = 0;
+    SetupDiGetDeviceInterfaceDetailW(set.get(), &data, nullptr, 0, &size, nullptr);
+    if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) continue;
+    // The detail record ends in the path; it is allocated as whole records to keep its alignment.
+    std::vector<SP_DEVICE_INTERFACE_DETAIL_DATA_W> detail(
+        size / sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) + 1);
+    detail[0].cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    if (SetupDiGetDeviceInterfaceDetailW(set.get(), &data, detail.data(), size, nullptr,
+                                         nullptr)) {
+      paths.emplace_back(asText(detail[0].DevicePath));
+    }
+  }
 }
 
 ScHandle WindowsServiceManager::openManager(std::uint32_t access) {

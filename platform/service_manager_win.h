@@ -16,6 +16,8 @@ class WindowsServiceManager final : public ServiceManager {
   NotifyHandle registerDeviceNotification(StatusHandle recipient,
                                           const Guid& interfaceClass) override;
   void unregisterDeviceNotification(NotifyHandle handle) override;
+  bool presentDeviceInterfaces(const Guid& interfaceClass, std::vector<Text>& paths,
+                               std::uint32_t& error) override;
   ScHandle openManager(std::uint32_t access) override;
   ScHandle createService(ScHandle manager, const ServiceConfig& config) override;
   ScHandle openService(ScHandle manager, const char16_t* name, std::uint32_t access) override;

@@ -1,6 +1,8 @@
 // Device events and the upgrade worker.
 #include "service/device_arrival.h"
 
+#include <vector>
+
 #include "platform/text.h"
 #include "service/service_control.h"
 #include "service/service_registration.h"
@@ -25,6 +27,7 @@ void keepDevicePath(ServiceContext& context, const char16_t* name) {
 
 void onArrival(ServiceContext& context, const DeviceInterfaceEvent* event) {
   ServiceEnvironment& env = context.environment;
+  const std::lock_guard lock(context.arrivalMutex);
   reportFormatted(env.events, EventType::Information,
                   u"device event: device arrival, waiting for 5 seconds...");
   env.clock.sleep(5000);
@@ -47,8 +50,48 @@ void onArrival(ServiceContext& context, const DeviceInterfaceEvent* event) {
   context.workerParam.forceUpgrade = false;
   context.workerParam.service = &context;
   std::uint32_t threadId = 0;
-  env.threads.start(&upgradeWorker, &context.workerParam, threadId);
+  // Counted before the thread exists, so that a stop on another thread cannot end the process
+  // between the start and the worker's first step.
+  env.runs.begin();
+  if (!env.threads.start(&upgradeWorker, &context.workerParam, threadId)) env.runs.end();
   context.workerThreadId = threadId;
+}
+
+// A present interface's path as an arrival record names it. SetupAPI gives the whole path in
+// lower case; Windows' arrival records give the device's part (bus, ids, instance) in upper case
+// and the class GUID in lower case, and the Orvale check reads the product id case-sensitively.
+Text arrivalFormOf(const Text& listedPath) {
+  Text path = listedPath;
+  const std::size_t classStart = path.rfind(u'#');
+  if (classStart == Text::npos) return path;
+  for (std::size_t i = 0; i < classStart; ++i) {
+    if (path[i] >= u'a' && path[i] <= u'z') path[i] = static_cast<char16_t>(path[i] - u'a' + u'A');
+  }
+  return path;
+}
+
+bool serviceStopped(ServiceContext& context) {
+  const std::lock_guard lock(context.statusMutex);
+  return context.stopped;
+}
+
+// One upgrade run on the worker's thread; returns the worker's exit code.
+std::uint32_t runUpgrade(WorkerParam& param, ServiceEnvironment& env) {
+  OrvaleUpgradeProcess process(env.engine);
+  process.forceUpgrade = param.forceUpgrade.load();
+  if (process.initDfuDevList() != kOutcomeListed) {
+    reportFormatted(env.events, EventType::Warning, u"OrvaleUpgradeProcess.initDfuDevList failed!");
+    return 1;
+  }
+  const int result = process.doUpgrade();
+  // Every run that got past its listing ends in one outcome event, the detach included.
+  reportOutcome(env.outcomes, result, process);
+  if (result == kOutcomeDetached) return 0;
+
+  reportFormatted(env.events, EventType::Warning, u"arrival device handled completely.");
+  onStop(*param.service.load());
+  uninstallService(env);
+  return 0;
 }
 
 }  // namespace
@@ -67,32 +110,36 @@ void onDeviceEvent(ServiceContext& context, std::uint32_t eventType,
   }
 }
 
+void onPresentAtStart(ServiceContext& context) {
+  ServiceEnvironment& env = context.environment;
+  std::vector<Text> paths;
+  std::uint32_t error = 0;
+  if (!env.manager.presentDeviceInterfaces(watchedInterfaceClass, paths, error)) {
+    reportFormatted(env.events, EventType::Warning,
+                    u"finding present device interfaces failed, GetLastErrorCode: %d",
+                    static_cast<std::int32_t>(error));
+    return;
+  }
+  for (const Text& path : paths) {
+    // A run handled before this one may have stopped the service already: its device is done.
+    if (serviceStopped(context)) return;
+    reportFormatted(env.events, EventType::Information,
+                    u"device interface present at start: %s", path.c_str());
+    const Text name = arrivalFormOf(path);
+    const DeviceInterfaceEvent event{watchedInterfaceClass, name.c_str()};
+    onArrival(context, &event);
+  }
+}
+
 // noexcept: the only exception the engine can raise is a failed allocation, which ends the
 // process here instead of unwinding into the system's thread start.
 std::uint32_t upgradeWorker(void* rawParam) noexcept {
   auto& param = *static_cast<WorkerParam*>(rawParam);
-  ServiceContext& context = *param.service.load();
-  ServiceEnvironment& env = context.environment;
-
-  OrvaleUpgradeProcess process(env.engine);
-  process.forceUpgrade = param.forceUpgrade.load();
-  if (process.initDfuDevList() != kOutcomeListed) {
-    reportFormatted(env.events, EventType::Warning, u"OrvaleUpgradeProcess.initDfuDevList failed!");
-    return 1;
-  }
-  const int result = process.doUpgrade();
-  // Every run that got past its listing ends in one outcome event, the detach included.
-  reportOutcome(env.outcomes, result, process);
-  if (result == kOutcomeDetached) return 0;
-
-  // Counted before the service is reported stopped, so that the process, which may end as soon
-  // as it is, knows to wait for the registration's removal.
-  env.selfRemovals.begin();
-  reportFormatted(env.events, EventType::Warning, u"arrival device handled completely.");
-  onStop(*param.service.load());
-  uninstallService(env);
-  env.selfRemovals.end();
-  return 0;
+  ServiceEnvironment& env = param.service.load()->environment;
+  const std::uint32_t exitCode = runUpgrade(param, env);
+  // The engine object is gone and every report made: the process may end from here on.
+  env.runs.end();
+  return exitCode;
 }
 
 }  // namespace qwus

@@ -15,6 +15,12 @@ namespace qwus {
 void onDeviceEvent(ServiceContext& context, std::uint32_t eventType,
                    const DeviceInterfaceEvent* event);
 
+// Handles, as arrivals, the interfaces of the watched class that were present before the device
+// notification was registered: each is reported with its path and then handled as onDeviceEvent
+// handles an arrival. Reports nothing when none is present; stops early once the service has
+// been stopped. Runs on the service main thread after a successful initialisation.
+void onPresentAtStart(ServiceContext& context);
+
 // A worker's thread routine; `param` is the context's WorkerParam. Runs one upgrade run; when it
 // counts as handled (anything but a detach), stops the service and deletes its registration.
 // Returns 1 when the listing step failed, otherwise 0.

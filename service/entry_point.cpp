@@ -32,9 +32,10 @@ int serviceEntryPoint(int argc, const char* const* argv, ServiceEnvironment& env
   if (argc <= 1) {
     reportFormatted(env.events, EventType::Warning, u"run talvex windows update normally.");
     runServiceDispatcher(env);
-    // A worker may still be deleting the registration of the service that has just stopped.
-    env.selfRemovals.waitUntilDone(env.exitClock != nullptr ? *env.exitClock : env.clock,
-                                   kSelfRemovalWait);
+    // Runs may still be under way: one deleting the registration of the service that has just
+    // stopped, others in their wait after a detach or a download that the device's return
+    // overtook. The service control manager already sees the service stopped.
+    env.runs.waitUntilDone(env.exitClock != nullptr ? *env.exitClock : env.clock, kRunWait);
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "install") == 0) {

@@ -8,6 +8,9 @@
 #include "platform/command_line.h"
 #include "service/service_registration.h"
 #include "service/service_test_support.h"
+#include "tests/fakes/firmware_package.h"
+#include "service/service_control.h"
+#include "upgrade/upgrade_outcome.h"
 
 namespace qwus {
 namespace {
@@ -207,8 +210,8 @@ TEST_F(EntryPointTest, OutsideTheServiceManagerTheDispatcherFailsButExitStatusIs
                 {E, u"start service control dispatcher failed, GetLastErrorCode: 1063"}}));
 }
 
-// A virtual clock on which a worker still deleting the service's registration finishes once
-// `finishAfter` ms have passed (never when 0).
+// A virtual clock on which a run still under way finishes once `finishAfter` ms have passed
+// (never when 0).
 class RemovalClock final : public Clock {
  public:
   explicit RemovalClock(std::uint32_t finishAfter) : finishAfter_(finishAfter) {}
@@ -223,11 +226,11 @@ class RemovalClock final : public Clock {
   std::uint32_t finishAfter_;
 };
 
-TEST_F(EntryPointTest, ProcessWaitsAtMost30SecondsForAWorkerRemovingTheService) {
+TEST_F(EntryPointTest, ProcessWaitsAtMostTwoMinutesForRunsUnderWay) {
   const struct {
     std::uint32_t finishAfter;
     std::uint32_t waited;
-  } cases[] = {{0, 0}, {1200, 1200}, {30000, 30000}, {45000, 30000}};
+  } cases[] = {{0, 0}, {1200, 1200}, {50100, 50100}, {120000, 120000}, {150000, 120000}};
   for (const auto& c : cases) {
     // The wait runs on the service's clock, or on the exit clock when the wiring gives one.
     for (const bool onExitClock : {false, true}) {
@@ -238,8 +241,8 @@ TEST_F(EntryPointTest, ProcessWaitsAtMost30SecondsForAWorkerRemovingTheService) 
                                  onExitClock ? static_cast<Clock&>(clock) : removalClock,
                                  env->engine, {}, {}};
       if (onExitClock) waiting.exitClock = &removalClock;
-      removalClock.removals = &waiting.selfRemovals;
-      if (c.finishAfter != 0) waiting.selfRemovals.begin();
+      removalClock.removals = &waiting.runs;
+      if (c.finishAfter != 0) waiting.runs.begin();
       manager.fail.dispatcher = 1063;
       const char* const arguments[] = {"QuorlanWindowsUpdateService.exe"};
       EXPECT_EQ(serviceEntryPoint(1, arguments, waiting), 0);
@@ -247,6 +250,64 @@ TEST_F(EntryPointTest, ProcessWaitsAtMost30SecondsForAWorkerRemovingTheService) 
       EXPECT_TRUE(clock.waits().empty());
     }
   }
+}
+
+// Runs what ManualThreads holds at the first wait of the process's end: the runs that were under
+// way when the service stopped go on while the main thread waits for them.
+class RunsWhileWaitingClock final : public Clock {
+ public:
+  explicit RunsWhileWaitingClock(testing::ManualThreads& threads) : threads_(threads) {}
+  void sleep(std::uint32_t /*milliseconds*/) override {
+    if (!ran_) threads_.runPending();
+    ran_ = true;
+  }
+
+ private:
+  testing::ManualThreads& threads_;
+  bool ran_ = false;
+};
+
+// On a PC the device's return in runtime mode after the download starts a run that finds it
+// current and stops the service while the detach's run is still in its 50 s wait. The process
+// must not end before that run has reported.
+TEST_F(EntryPointTest, ARunOvertakenByAnotherRunsStopStillReportsBeforeTheProcessEnds) {
+  manager.addRegistration(kServiceName, kServiceStopped);
+  files.addFile(u"C:\\Program Files\\Quorlan\\orvale\\Services\\orvale-0102.dfu",
+                testing::firmwarePackage(0x0102));
+  const std::string line = "Found Runtime: [c4e2:8351] ver=%s, devnum=7, cfg=1, intf=0, "
+                           "path=\"1-1\", alt=0, name=\"Orvale\", serial=\"A7X2249\"\r\n";
+  const auto listing = [&line](const char* version) {
+    std::string text = line;
+    text.replace(text.find("%s"), 2, version);
+    return "dfu-util 0.11\r\n\r\n" + text;
+  };
+  // The run started second goes first: it finds the device current.
+  processes.scriptOutput({listing("0102")});
+  processes.scriptOutput({listing("0100")});
+  processes.scriptOutput({"Device will detach and reattach...\r\n"});
+  RunsWhileWaitingClock exitClock(threads);
+  env->exitClock = &exitClock;
+
+  int exitStatus = 99;
+  std::thread process([&] { exitStatus = run({}); });
+  ASSERT_TRUE(manager.waitForRunning());
+  const std::u16string path = u"\\\\?\\USB#VID_C4E2&PID_8351#A7X2249";
+  DeviceInterfaceEvent event{watchedInterfaceClass, path.c_str()};
+  manager.sendControl(kServiceControlDeviceEvent, kDbtDeviceArrival, &event);
+  manager.sendControl(kServiceControlDeviceEvent, kDbtDeviceArrival, &event);
+  threads.runNewest();
+  process.join();
+
+  EXPECT_EQ(exitStatus, 0);
+  EXPECT_EQ(threads.pending(), 0u);
+  std::vector<std::uint32_t> outcomes;
+  for (const auto& reported : log.events()) {
+    if (reported.source == kOutcomeSourceName) outcomes.push_back(reported.id);
+  }
+  // Current, then the detach that the stop overtook.
+  EXPECT_EQ(outcomes, (std::vector<std::uint32_t>{outcomeMessageId(UpgradeOutcome::UpToDate),
+                                                  outcomeMessageId(UpgradeOutcome::Detached)}));
+  EXPECT_EQ(processes.commandLines().size(), 3u);
 }
 
 TEST_F(EntryPointTest, ServiceRunsUntilStoppedThenReportsSuccess) {

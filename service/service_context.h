@@ -39,6 +39,9 @@ struct ServiceContext {
   WorkerParam workerParam;
 
   ServiceEnvironment& environment;
+  // Serializes arrivals: those the control handler receives and those found present at start,
+  // which the service main thread handles, share devicePath and workerParam.
+  std::mutex arrivalMutex;
   // Serializes the status record and deviceNotify between the handler, the service main thread
   // and workers: onStop can run on two threads at once.
   std::mutex statusMutex;

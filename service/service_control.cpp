@@ -29,6 +29,8 @@ void serviceMain(ServiceEnvironment& env, std::uint32_t /*argumentCount*/,
   const int result = context != nullptr ? initializeService(*context) : 1;
   if (result == 0) {
     reportFormatted(env.events, EventType::Success, u"initialize service success.");
+    // Nothing announces a device that was attached before the notification was registered.
+    onPresentAtStart(*context);
   } else {
     reportFormatted(env.events, EventType::Error, u"initialize service failed.");
   }

@@ -54,8 +54,11 @@ TEST_F(ServiceControlTest, NormalStartPublishesRunningThenAsksForNotifications) 
   EXPECT_EQ(guid.data3, 0x4D0Fu);
   EXPECT_EQ(guid.data4[0], 0x9Au);
   EXPECT_EQ(guid.data4[7], 0x50u);
-  EXPECT_EQ(manager.calls(), (std::vector<std::string>{"registerControlHandler",
-                                                        "registerDeviceNotification"}));
+  // The present interfaces are listed only once the notification can tell of new ones, so that
+  // a device attached in between is not missed.
+  EXPECT_EQ(manager.calls(),
+            (std::vector<std::string>{"registerControlHandler", "registerDeviceNotification",
+                                      "presentDeviceInterfaces"}));
 }
 
 TEST_F(ServiceControlTest, HandlerRegistrationFailurePublishesNothing) {

@@ -44,12 +44,14 @@ struct ServiceEnvironment {
   ThreadLauncher& threads;
   Clock& clock;
   UpgradeEnvironment engine;  // given to each worker's OrvaleUpgradeProcess
-  // Workers that are stopping the service and deleting its registration.
-  InFlight selfRemovals;
+  // Upgrade runs under way, from the arrival that starts one to the end of its worker, its
+  // self-removal included. The process lets them finish before it ends, so that a run still
+  // waiting when another one stops the service writes all of its events and its outcome.
+  InFlight runs;
   // Control handler calls under way. On Windows the handler runs on the dispatcher's own thread;
   // elsewhere (Wine) it may still be running when the dispatcher returns.
   InFlight controls;
-  // The clock of the process's bounded wait for a self-removal; null means `clock`.
+  // The clock of the process's bounded wait for the runs under way; null means `clock`.
   Clock* exitClock = nullptr;
 };
 

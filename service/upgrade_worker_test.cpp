@@ -104,7 +104,7 @@ TEST_F(UpgradeWorkerTest, HandledRunStopsTheServiceAndDeletesItsRegistration) {
                                         kServiceStopped}));
   EXPECT_FALSE(manager.registration(kServiceName));
   EXPECT_EQ(manager.openHandles(), 0u);
-  EXPECT_TRUE(env->selfRemovals.waitUntilDone(std::chrono::milliseconds(0)));
+  EXPECT_TRUE(env->runs.waitUntilDone(std::chrono::milliseconds(0)));
 }
 
 TEST_F(UpgradeWorkerTest, DeviceNotSeenCountsAsHandled) {

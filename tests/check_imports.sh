@@ -4,7 +4,7 @@
 #   check_imports.sh OBJDUMP EXE...
 objdump=$1
 shift
-allowed='^(kernel32|advapi32|user32|msvcrt|ntdll|ws2_32|shell32|ole32|rpcrt4|sechost|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$'
+allowed='^(kernel32|advapi32|user32|msvcrt|ntdll|ws2_32|shell32|ole32|rpcrt4|sechost|setupapi|cfgmgr32|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$'
 status=0
 for exe in "$@"; do
   dlls=$("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')

@@ -176,6 +176,20 @@ void FakeServiceManager::unregisterDeviceNotification(NotifyHandle handle) {
   notifications_.erase(handle);
 }
 
+bool FakeServiceManager::presentDeviceInterfaces(const Guid& interfaceClass,
+                                                 std::vector<Text>& paths, std::uint32_t& error) {
+  std::lock_guard lock(mutex_);
+  calls_.push_back("presentDeviceInterfaces");
+  if (listingError) {
+    error = *listingError;
+    return false;
+  }
+  if (notificationClass_ && std::memcmp(&*notificationClass_, &interfaceClass, sizeof(Guid)) == 0) {
+    paths.insert(paths.end(), presentInterfaces.begin(), presentInterfaces.end());
+  }
+  return true;
+}
+
 ScHandle FakeServiceManager::newHandle(const std::u16string& service) {
   auto* handle = reinterpret_cast<ScHandle>(nextHandle_++);
   handles_[handle] = service;

@@ -45,6 +45,12 @@ class FakeServiceManager final : public ServiceManager {
   // The path moduleFileName gives.
   std::u16string modulePath = u"C:\\Program Files\\Quorlan\\orvale\\Services\\QuorlanWindowsUpdateService.exe";
 
+  // The interfaces presentDeviceInterfaces lists, when asked for the class that the device
+  // notification was registered for (so nothing before that registration); when `listingError`
+  // is set it fails with it.
+  std::vector<Text> presentInterfaces;
+  std::optional<std::uint32_t> listingError;
+
   // Forgets every registration, recorded call and failure.
   void deleteAll();
   // Registration state.
@@ -84,6 +90,8 @@ class FakeServiceManager final : public ServiceManager {
   void setStatus(StatusHandle handle, const ServiceStatus& status) override;
   NotifyHandle registerDeviceNotification(StatusHandle recipient, const Guid& interfaceClass) override;
   void unregisterDeviceNotification(NotifyHandle handle) override;
+  bool presentDeviceInterfaces(const Guid& interfaceClass, std::vector<Text>& paths,
+                               std::uint32_t& error) override;
   ScHandle openManager(std::uint32_t access) override;
   ScHandle createService(ScHandle manager, const ServiceConfig& config) override;
   ScHandle openService(ScHandle manager, const char16_t* name, std::uint32_t access) override;

@@ -27,4 +27,14 @@ std::vector<std::uint32_t> ManualThreads::runPending() {
   return exitCodes;
 }
 
+std::uint32_t ManualThreads::runNewest() {
+  Started newest{};
+  {
+    std::lock_guard lock(mutex_);
+    newest = pending_.back();
+    pending_.pop_back();
+  }
+  return newest.routine(newest.parameter);
+}
+
 }  // namespace qwus::testing

@@ -19,6 +19,8 @@ class ManualThreads final : public ThreadLauncher {
   std::size_t pending() const;
   // Runs the pending routines on the calling thread, in start order; returns their exit codes.
   std::vector<std::uint32_t> runPending();
+  // Runs only the routine started last, on the calling thread; returns its exit code.
+  std::uint32_t runNewest();
 
  private:
   struct Started {

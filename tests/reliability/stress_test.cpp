@@ -37,7 +37,7 @@ TEST(Stress, ArrivalsStopsAndShutdownsRaceWithoutLosingOrRepeatingAnEvent) {
   // worker is sure to find the service stopped and to delete it.
   rig.arrive();
   EXPECT_EQ(threads.joinAll(), static_cast<std::size_t>(kArrivals + 1));
-  EXPECT_TRUE(rig.env->selfRemovals.waitUntilDone(std::chrono::milliseconds(0)));
+  EXPECT_TRUE(rig.env->runs.waitUntilDone(std::chrono::milliseconds(0)));
 
   // Every id of a source used exactly once, from its first on, whatever order the log saw them.
   std::map<std::u16string, std::vector<std::uint32_t>> ids;
