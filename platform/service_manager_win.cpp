@@ -57,9 +57,6 @@ DWORD WINAPI WindowsServiceManager::handlerEntry(DWORD control, DWORD eventType,
 
 std::uint32_t WindowsServiceManager::deliver(std::uint32_t control, std::uint32_t eventType,
                                              void* eventData, void* context) {
-  if (injectArrivals_ && control >= 128 && control <= 130) {
-    return deliverInjected(control, context);
-  }
   if (control == SERVICE_CONTROL_DEVICEEVENT &&
       (eventType == DBT_DEVICEARRIVAL || eventType == DBT_DEVICEREMOVECOMPLETE)) {
     // Only a device-interface record is handed on; anything else arrives as "no record".
@@ -74,18 +71,6 @@ std::uint32_t WindowsServiceManager::deliver(std::uint32_t control, std::uint32_
     return gControlHandler(control, eventType, nullptr, context);
   }
   return gControlHandler(control, eventType, eventData, context);
-}
-
-std::uint32_t WindowsServiceManager::deliverInjected(std::uint32_t control, void* context) {
-  if (control == 130) {
-    return gControlHandler(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVNODES_CHANGED, nullptr, context);
-  }
-  const Text path = readFirstLine(arrivalFile_);
-  DeviceInterfaceEvent event;
-  event.classGuid = watchedClass_;
-  event.name = path.c_str();
-  const std::uint32_t eventType = control == 128 ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
-  return gControlHandler(SERVICE_CONTROL_DEVICEEVENT, eventType, &event, context);
 }
 
 bool WindowsServiceManager::runDispatcher(const char16_t* name, ServiceMainRoutine routine,
@@ -116,7 +101,6 @@ void WindowsServiceManager::setStatus(StatusHandle handle, const ServiceStatus& 
 
 NotifyHandle WindowsServiceManager::registerDeviceNotification(StatusHandle recipient,
                                                                const Guid& interfaceClass) {
-  watchedClass_ = interfaceClass;
   DEV_BROADCAST_DEVICEINTERFACE_W filter;
   ZeroMemory(&filter, sizeof filter);
   filter.dbcc_size = sizeof filter;
@@ -262,26 +246,6 @@ bool WindowsServiceManager::registerEventSource(const char16_t* name, const char
 bool WindowsServiceManager::unregisterEventSource(const char16_t* name) {
   const LSTATUS status = RegDeleteKeyW(HKEY_LOCAL_MACHINE, eventSourceKey(name).c_str());
   return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
-}
-
-void WindowsServiceManager::injectArrivalsFrom(Text arrivalFile) {
-  injectArrivals_ = true;
-  arrivalFile_ = std::move(arrivalFile);
-}
-
-Text WindowsServiceManager::readFirstLine(const Text& path) {
-  HANDLE file = CreateFileW(asWide(path.c_str()), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return Text();
-  char buffer[4096];
-  DWORD read = 0;
-  const BOOL ok = ReadFile(file, buffer, sizeof buffer, &read, nullptr);
-  CloseHandle(file);
-  if (!ok) return Text();
-  std::string_view bytes(buffer, read);
-  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-  bytes = bytes.substr(0, bytes.find_first_of("\r\n"));
-  return fromUtf8(bytes);
 }
 
 ServiceManager& systemServiceManager() {

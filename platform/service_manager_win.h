@@ -1,8 +1,7 @@
-// Windows only: the service control manager adapter, with the test host's injected arrivals.
+// Windows only: the service control manager adapter.
 #pragma once
 
 #include "platform/service_manager.h"
-#include "platform/text.h"
 
 namespace qwus {
 
@@ -28,11 +27,6 @@ class WindowsServiceManager final : public ServiceManager {
   bool registerEventSource(const char16_t* name, const char16_t* messageFile) override;
   bool unregisterEventSource(const char16_t* name) override;
 
-  // Test host only: user-defined controls become device events. 128 is an arrival and 129 a
-  // removal of an interface of the watched class whose path is the first line of the UTF-8 file
-  // `arrivalFile`; 130 is an event of type DBT_DEVNODES_CHANGED. Call before the dispatcher runs.
-  void injectArrivalsFrom(Text arrivalFile);
-
   // Hands one control to the registered handler, translating device-interface records.
   std::uint32_t deliver(std::uint32_t control, std::uint32_t eventType, void* eventData,
                         void* context);
@@ -41,14 +35,6 @@ class WindowsServiceManager final : public ServiceManager {
   // on Windows): hands the control to the last registered handler through deliver().
   static unsigned long __stdcall handlerEntry(unsigned long control, unsigned long eventType,
                                               void* eventData, void* context);
-
- private:
-  std::uint32_t deliverInjected(std::uint32_t control, void* context);
-  static Text readFirstLine(const Text& path);
-
-  bool injectArrivals_ = false;
-  Text arrivalFile_;
-  Guid watchedClass_;
 };
 
 }  // namespace qwus

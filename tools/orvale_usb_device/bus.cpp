@@ -90,6 +90,29 @@ DeviceStateFile stateAfterRun(DeviceStateFile state, const DfuStateMachine* orva
   return state;
 }
 
+std::string interfacePath(const DeviceStateFile& state) {
+  const bool dfu = state.mode == "dfu";
+  const std::string& serial = dfu && !state.dfuSerial.empty() ? state.dfuSerial : state.serial;
+  const bool usable = !serial.empty() && std::all_of(serial.begin(), serial.end(), [](char c) {
+    const auto code = static_cast<unsigned char>(c);
+    return code > 0x20 && code < 0x80 && c != ',' && c != '\\';
+  });
+  return std::string("\\\\?\\USB#VID_C4E2&PID_") + (dfu ? "8352" : "8351") + "#" +
+         (usable ? serial : "6&1f0e3c2a&0&1") + "#{5e1c7a93-2b64-4d0f-9a83-c61e27b4d850}";
+}
+
+std::vector<std::string> busChanges(const DeviceStateFile& before, const DeviceStateFile& after,
+                                    const DfuStateMachine* orvale) {
+  if (orvale == nullptr || orvale->reenumeration() == Reenumeration::None) return {};
+  std::vector<std::string> changes{"leave " + interfacePath(before)};
+  if (after.absentRuns == 0) changes.push_back("arrive " + interfacePath(after));
+  return changes;
+}
+
+std::filesystem::path busEventsFile(const std::filesystem::path& stateFile) {
+  return stateFile.parent_path() / "bus-events.txt";
+}
+
 bool recordRun(const std::filesystem::path& file, const DeviceStateFile& before,
                const DfuStateMachine* orvale, std::string& error) {
   if (orvale != nullptr && orvale->manifestedImage()) {
@@ -102,8 +125,17 @@ bool recordRun(const std::filesystem::path& file, const DeviceStateFile& before,
       return false;
     }
   }
-  if (!saveStateFile(file, stateAfterRun(before, orvale))) {
+  const DeviceStateFile after = stateAfterRun(before, orvale);
+  if (!saveStateFile(file, after)) {
     error = "cannot write the state file " + file.string();
+    return false;
+  }
+  const std::filesystem::path events = busEventsFile(file);
+  if (!std::filesystem::exists(events)) return true;
+  std::ofstream out(events, std::ios::binary | std::ios::app);
+  for (const std::string& change : busChanges(before, after, orvale)) out << change << '\n';
+  if (!out.flush()) {
+    error = "cannot append to " + events.string();
     return false;
   }
   return true;

@@ -30,8 +30,27 @@ std::vector<BusDevice> devicesOnBus(const DeviceStateFile& state);
 // in runtime mode at its image's version. A run while the device was away counts down.
 DeviceStateFile stateAfterRun(DeviceStateFile state, const DfuStateMachine* orvale);
 
+// The device interface path that Windows builds for the Orvale device as `state` has it, with the
+// serial number of its mode as the instance id:
+// \\?\USB#VID_C4E2&PID_8351#A7X2249#{5e1c7a93-2b64-4d0f-9a83-c61e27b4d850}. A serial number that
+// cannot be an instance id (empty, or holding a blank, a control or non-ASCII character, a comma
+// or a backslash) gives way to a location-based id, as Windows' USB hub driver does.
+std::string interfacePath(const DeviceStateFile& state);
+
+// What the bus shows of a run that began in `before` and ended in `after`, as lines of the bus
+// events file: when the Orvale device re-enumerated, "leave PATH" for its interface before, then,
+// unless it stays away, "arrive PATH" for its interface after. Nothing otherwise.
+std::vector<std::string> busChanges(const DeviceStateFile& before, const DeviceStateFile& after,
+                                    const DfuStateMachine* orvale);
+
+// The file that bus changes are appended to: bus-events.txt beside the state file FILE. It is
+// written only when it exists, so that a test asks for the device's own announcements by
+// creating it.
+std::filesystem::path busEventsFile(const std::filesystem::path& stateFile);
+
 // Ends a run that began in `before`, read from `file`: writes a completed download's image to
-// firmwareFile(file), byte for byte, then the state after the run to `file`. Both transports end
+// firmwareFile(file), byte for byte, then the state after the run to `file`, and appends the
+// run's bus changes to busEventsFile(file) when it exists. Both transports end
 // their runs here. Returns false with `error` set when a file cannot be written.
 bool recordRun(const std::filesystem::path& file, const DeviceStateFile& before,
                const DfuStateMachine* orvale, std::string& error);

@@ -267,5 +267,51 @@ TEST(Bus, StateAfterRunFollowsTheDevice) {
   EXPECT_EQ(state.version, "0102");
 }
 
+// What Windows would announce of each run: the interface that went and the one that came, with
+// the path it builds from the ids and the serial number of each mode.
+TEST(Bus, ReenumerationsLeaveAndArriveUnderWindowsPaths) {
+  const std::string tail = "#{5e1c7a93-2b64-4d0f-9a83-c61e27b4d850}";
+  const std::string runtime = "\\\\?\\USB#VID_C4E2&PID_8351#";
+  const std::string dfu = "\\\\?\\USB#VID_C4E2&PID_8352#";
+  DfuStateMachine detached(options(false));
+  detached.handle(request(kDfuDetach, 0), {});
+  DfuStateMachine detachWaitsForReset(options(false, false));
+  detachWaitsForReset.handle(request(kDfuDetach, 0), {});
+  DfuStateMachine manifested(options(true));
+  downloadBlock(manifested, {0x02, 0x01, 'x'}, 0);
+  manifested.handle(request(kDfuDnload, 0, 1), {});
+  manifested.handle(request(kDfuGetStatus), {});
+  manifested.handle(request(kDfuGetStatus), {});
+  DeviceStateFile otherSerial;
+  otherSerial.dfuSerial = "B0000";
+  DeviceStateFile staysAway;
+  staysAway.absentAfterDetach = 5;
+  DeviceStateFile hostile;
+  hostile.serial = "A7 X\\ 22";
+  DeviceStateFile inDfuMode;
+  inDfuMode.mode = "dfu";
+  const struct {
+    const char* name;
+    DeviceStateFile before;
+    const DfuStateMachine* orvale;
+    std::vector<std::string> changes;
+  } cases[] = {
+      {"detach", {}, &detached, {"leave " + runtime + "A7X2249" + tail, "arrive " + dfu + "A7X2249" + tail}},
+      {"another serial in DFU mode", otherSerial, &detached,
+       {"leave " + runtime + "A7X2249" + tail, "arrive " + dfu + "B0000" + tail}},
+      {"stays away after the detach", staysAway, &detached, {"leave " + runtime + "A7X2249" + tail}},
+      {"a serial that cannot be an instance id", hostile, &detached,
+       {"leave " + runtime + "6&1f0e3c2a&0&1" + tail, "arrive " + dfu + "6&1f0e3c2a&0&1" + tail}},
+      {"manifested", inDfuMode, &manifested,
+       {"leave " + dfu + "A7X2249" + tail, "arrive " + runtime + "A7X2249" + tail}},
+      {"detach that waits for a reset", {}, &detachWaitsForReset, {}},
+      {"the device was away", {}, nullptr, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(busChanges(c.before, stateAfterRun(c.before, c.orvale), c.orvale), c.changes);
+  }
+}
+
 }  // namespace
 }  // namespace qwus::usbdevice

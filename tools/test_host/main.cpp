@@ -1,7 +1,9 @@
-// QuorlanWindowsUpdateServiceTestHost.exe: the product wired to the platform with three test hooks.
+// QuorlanWindowsUpdateServiceTestHost.exe: the product wired to the platform with its test hooks.
 // Beside the executable: control codes 128/129/130 become device events whose path is the first
-// line of arrival.txt; every report is also appended to events.tsv; time-divisor.txt, when it
-// holds a positive integer N, makes every wait last its time divided by N.
+// line of arrival.txt; bus-events.txt, when it is there at the start, is followed and each of its
+// lines announced as Windows would announce the device's coming or going (bus_follower.h); every
+// report is also appended to events.tsv; time-divisor.txt, when it holds a positive integer N,
+// makes every wait last its time divided by N, the device's settling times included.
 #include <windows.h>
 
 #include <cstdio>
@@ -10,15 +12,17 @@
 
 #include "eventlog/event_source.h"
 #include "platform/clock.h"
-#include "platform/divided_clock.h"
-#include "platform/events_file_log.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
-#include "platform/service_manager_win.h"
+#include "platform/service_manager.h"
 #include "platform/standard_output.h"
 #include "platform/thread.h"
 #include "platform/win_text.h"
 #include "service/entry_point.h"
+#include "tools/test_host/bus_follower.h"
+#include "tools/test_host/divided_clock.h"
+#include "tools/test_host/events_file_log.h"
+#include "tools/test_host/test_host_service_manager.h"
 
 namespace {
 
@@ -57,9 +61,15 @@ ProcessEventSources& gEventSources = *new ProcessEventSources(testHostEventLog()
 
 int main(int argc, char** argv) {
   const std::wstring folder = executableFolder();
-  auto& manager = static_cast<WindowsServiceManager&>(systemServiceManager());
-  manager.injectArrivalsFrom(asText((folder + L"arrival.txt").c_str()));
+  auto& manager = *new TestHostServiceManager(systemServiceManager(),
+                                              asText((folder + L"arrival.txt").c_str()));
   auto* clock = new DividedClock(systemClock(), readTimeDivisor(folder + L"time-divisor.txt"));
+  // Only a scenario that asks for the device's own announcements has the file; the others
+  // announce by hand and would lose their meaning if the test host announced as well.
+  const std::wstring busEvents = folder + L"bus-events.txt";
+  if (argc <= 1 && GetFileAttributesW(busEvents.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    (new BusFollower(asText(busEvents.c_str()), manager, *clock))->start();
+  }
 
   auto* env = new ServiceEnvironment{
       gEventSources.service,

@@ -1,5 +1,5 @@
 // The test host's events file.
-#include "platform/events_file_log.h"
+#include "tools/test_host/events_file_log.h"
 
 namespace qwus {
 

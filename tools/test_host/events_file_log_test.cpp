@@ -1,5 +1,5 @@
 // Tests of the test host's events file: one escaped line per report, passed through to the log.
-#include "platform/events_file_log.h"
+#include "tools/test_host/events_file_log.h"
 
 #include <gtest/gtest.h>
 
