@@ -7,6 +7,13 @@ EventsFileLog::EventsFileLog(EventLog& inner, std::FILE* file) : inner_(inner), 
 
 EventsFileLog::~EventsFileLog() {
   if (file_ != nullptr) std::fclose(file_);
+  if (threads_ != nullptr) std::fclose(threads_);
+}
+
+void EventsFileLog::recordThreads(std::FILE* threads, std::uint64_t (*threadId)()) {
+  std::lock_guard lock(mutex_);
+  threads_ = threads;
+  threadId_ = threadId;
 }
 
 EventLogHandle EventsFileLog::registerSource(const char16_t* name) {
@@ -40,6 +47,10 @@ bool EventsFileLog::reportStrings(EventLogHandle handle, EventType type, std::ui
     std::fwrite(line, 1, length, file_);
     std::fputc('\n', file_);
     std::fflush(file_);
+    if (threads_ != nullptr) {
+      std::fprintf(threads_, "%llu\n", static_cast<unsigned long long>(threadId_()));
+      std::fflush(threads_);
+    }
   }
   return written;
 }

@@ -18,6 +18,11 @@ namespace qwus {
 class EventsFileLog final : public EventLog {
  public:
   EventsFileLog(EventLog& inner, std::FILE* file);
+
+  // Also writes, for each line of `file`, a line of `threads` (owned, like `file`) with the
+  // reporting thread's number as `threadId` gives it, so that the reports of runs that overlap
+  // can be told apart.
+  void recordThreads(std::FILE* threads, std::uint64_t (*threadId)());
   ~EventsFileLog() override;
   EventsFileLog(const EventsFileLog&) = delete;
   EventsFileLog& operator=(const EventsFileLog&) = delete;
@@ -41,6 +46,8 @@ class EventsFileLog final : public EventLog {
 
   EventLog& inner_;
   std::FILE* file_;
+  std::FILE* threads_ = nullptr;
+  std::uint64_t (*threadId_)() = nullptr;
   std::mutex mutex_;
   std::array<Source, 8> sources_{};
   std::size_t used_ = 0;

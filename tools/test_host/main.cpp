@@ -3,7 +3,8 @@
 // line of arrival.txt; bus-events.txt, when it is there at the start, is followed and each of its
 // lines announced as Windows would announce the device's coming or going (bus_follower.h); every
 // report is also appended to events.tsv; time-divisor.txt, when it holds a positive integer N,
-// makes every wait last its time divided by N, the device's settling times included.
+// makes every wait last its time divided by N, the device's settling times included;
+// events-threads.txt gets, for each line of events.tsv, the process and thread that reported it.
 #include <windows.h>
 
 #include <cstdio>
@@ -47,10 +48,20 @@ std::uint32_t readTimeDivisor(const std::wstring& file) {
   return end != digits && value > 0 ? static_cast<std::uint32_t>(value) : 1;
 }
 
+// The process and the thread: thread ids are reused across processes, whose lines share a file.
+std::uint64_t processAndThread() {
+  return (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) | GetCurrentThreadId();
+}
+
 EventLog& testHostEventLog() {
   // Never destroyed: workers may still report while the process ends.
-  static EventsFileLog& log = *new EventsFileLog(
-      systemEventLog(), _wfopen((executableFolder() + L"events.tsv").c_str(), L"ab"));
+  static EventsFileLog& log = []() -> EventsFileLog& {
+    auto& made = *new EventsFileLog(
+        systemEventLog(), _wfopen((executableFolder() + L"events.tsv").c_str(), L"ab"));
+    made.recordThreads(_wfopen((executableFolder() + L"events-threads.txt").c_str(), L"ab"),
+                       &processAndThread);
+    return made;
+  }();
   return log;
 }
 
