@@ -19,7 +19,7 @@ scenario=$2
 here=$(cd "$(dirname "$0")" && pwd)
 
 product=$build/service/QuorlanWindowsUpdateService.exe
-test_host=$build/tools/QuorlanWindowsUpdateServiceTestHost.exe
+test_host=$build/tools/test_host/QuorlanWindowsUpdateServiceTestHost.exe
 svcctl=$build/tools/svcctl.exe
 # Renders an event's message from the message file as the event log does (FormatMessageW).
 probe=$build/tests/resource_probe.exe
