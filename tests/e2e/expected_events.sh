@@ -1,7 +1,16 @@
 # The events the test host writes to events.tsv, block by block, as the Wine scenarios expect them
-# with the real Windows dfu-util and the emulated device (sourced by service_e2e.sh; the caller sets
-# expected_events, the file the blocks are appended to).
+# with the real Windows dfu-util and the emulated device (sourced by service_e2e.sh).
 #
+# Runs that overlap interleave their reports, so the events are expected thread by thread: one
+# file per lane in the folder $lanes (set by the caller), compared by lanes.py. The lanes are:
+#   install      the install command's process;
+#   main         the process's main thread: "run talvex windows update normally." and "run
+#                service success", which check_all_events adds;
+#   control      the control handler's thread, as the service control manager calls it: the stops
+#                by hand and the arrivals announced by hand;
+#   service-main the service's main function: the start and the devices present at start;
+#   bus          the test host's Plug and Play, which announces the device's own comings and goings;
+#   run-N        the Nth upgrade run (the scenario calls `run_lane N` before its events).
 # Each line is "SOURCE<TAB>TYPE<TAB>TEXT" as events.tsv holds it without the event id: the text cut
 # to 255 characters as the service's formatter cuts it, then with backslash, tab, CR and LF escaped.
 # An outcome's line keeps its id, which names the outcome, and has its five strings as fields:
@@ -26,11 +35,22 @@ escape_field() {
   text=${text//$'\n'/\\n}
   printf '%s' "$text"
 }
+# The lane the blocks below append to; announcements go to $announcer's lane (bus or control).
+lane=run-1
+announcer=bus
+run_lane() { lane=run-$1; }
 ev() {  # ev SOURCE TYPE TEXT
-  printf '%s\t%s\t%s\n' "$1" "$2" "$(escape_field "${3:0:255}")" >>"$expected_events"
+  printf '%s\t%s\t%s\n' "$1" "$2" "$(escape_field "${3:0:255}")" >>"$lanes/$lane"
 }
 svc() { ev QuorlanWindowsUpdateService "$@"; }
 eng() { ev OrvaleUpgradeProcess "$@"; }
+on_lane() {  # on_lane LANE COMMAND...: runs a block's COMMAND with LANE as the current lane
+  local previous=$lane
+  lane=$1
+  shift
+  "$@"
+  lane=$previous
+}
 
 # expect_outcome OUTCOME SERIAL VERSION LAST_LINE: the run's outcome event for package 0102. Its id
 # is the outcome's number with its severity in the top bits, as the message file has it.
@@ -49,17 +69,17 @@ expect_outcome() {
     printf 'OrvaleUpgradeOutcome\t%s\t%s' "$id" "$type"
     for field in "$2" "$3" 0102 orvale-0102.dfu "$4"; do printf '\t%s' "$(escape_field "$field")"; done
     printf '\n'
-  } >>"$expected_events"
+  } >>"$lanes/$lane"
 }
 
-expect_install() {
+install_events() {
   svc 2 'service start install.'
   svc 0 'create service success.'
   svc 0 'service install success.'
 }
+expect_install() { on_lane install install_events; }
 
-expect_start() {
-  svc 2 'run talvex windows update normally.'
+start_events() {
   svc 4 'enter service main function.'
   svc 4 'enter initialize service function.'
   svc 4 'register service control handler success.'
@@ -67,10 +87,13 @@ expect_start() {
   svc 0 'register device notification success.'
   svc 0 'initialize service success.'
 }
+expect_start() {
+  on_lane main svc 2 'run talvex windows update normally.'
+  on_lane service-main start_events
+}
 
-expect_arrival() {  # expect_arrival [not-orvale]
-  svc 4 'control code: SERVICE_CONTROL_DEVICEEVENT.'
-  svc 4 'dwEventType: 32768'
+# What the service reports of an arrival record, whoever made it: not-orvale for another device.
+arrival_events() {  # arrival_events [not-orvale]
   svc 4 'device event: device arrival, waiting for 5 seconds...'
   svc 4 "Guid = $guid"
   if [[ ${1:-} == not-orvale ]]; then
@@ -78,6 +101,23 @@ expect_arrival() {  # expect_arrival [not-orvale]
   else
     svc 2 'arrival device is Quorlan Orvale.'
   fi
+}
+announced_arrival() {
+  svc 4 'control code: SERVICE_CONTROL_DEVICEEVENT.'
+  svc 4 'dwEventType: 32768'
+  arrival_events "$@"
+}
+announced_removal() {
+  svc 4 'control code: SERVICE_CONTROL_DEVICEEVENT.'
+  svc 4 'dwEventType: 32772'
+  svc 4 'device remove'
+}
+expect_arrival() { on_lane "$announcer" announced_arrival "$@"; }  # expect_arrival [not-orvale]
+expect_removal() { on_lane "$announcer" announced_removal; }
+# A device whose interface was there when the service started, at PATH as SetupAPI lists it.
+expect_present_at_start() {  # expect_present_at_start PATH
+  on_lane service-main svc 4 "device interface present at start: $1"
+  on_lane service-main arrival_events
 }
 
 expect_package_choice() {  # expect_package_choice [DELETED_PACKAGE]: package 0102 chosen
@@ -203,13 +243,14 @@ expect_download() {  # expect_download [SERIAL_ARGUMENT SERIAL [wait-reset]]
   expect_outcome downloaded "${2:-A7X2249}" 0100 'Done!'
 }
 
-# The service is stopped with net stop while it runs.
-expect_stopped_by_hand() {
+# The service is stopped with net stop while it runs: the control handler's events.
+stopped_by_hand_events() {
   svc 4 'control code: SERVICE_CONTROL_STOP.'
   svc 4 'enter onStop function.'
   svc 4 'unregister device notification.'
   svc 4 'service control stop success.'
 }
+expect_stopped_by_hand() { on_lane control stopped_by_hand_events; }
 
 # The listing step failed, so the service warned and kept running until it was stopped by hand.
 expect_failed_listing_and_stop() {
@@ -217,11 +258,17 @@ expect_failed_listing_and_stop() {
   expect_stopped_by_hand
 }
 
-# The run's outcome is final: the worker stops the service and deletes its registration. The main
-# thread's "run service success" races with the worker's last two events and is checked apart.
-expect_handled() {
+# The run's outcome is final: the worker stops the service and deletes its registration. With
+# `after-another`, another run has done both already: the notification is no longer registered,
+# and the registration is marked for deletion, which refuses a second delete.
+expect_handled() {  # expect_handled [after-another]
   svc 2 'arrival device handled completely.'
   svc 4 'enter onStop function.'
+  if [[ ${1:-} == after-another ]]; then
+    svc 2 'service stopped.'
+    svc 1 'service delete failed.'
+    return
+  fi
   svc 4 'unregister device notification.'
   svc 2 'service stopped.'
   svc 0 'service delete success.'

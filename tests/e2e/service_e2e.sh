@@ -3,13 +3,11 @@
 # private Wine prefix of its own, which is removed afterwards with its wineserver.
 #   service_e2e.sh BUILD_DIR SCENARIO
 # With QWUS_KEEP_WINEPREFIX=1 the scenario's Wine prefix is kept (its path in wineprefix.txt).
-# Scenarios: product (install, start, stop, uninstall of the real product); with the test host and
-# the real dfu-util's Windows build over the emulated Orvale device (tools/emulated_libusb) as
-# dfu-util.exe: upgrade, dfu, up-to-date, absent, no-package, not-orvale, hundred-arrivals, and one
-# per misbehaviour of the device: stays-away, detach-on-reset, manifest-wait-reset, download-error,
-# unopenable, other-device, other-serial, alternates, hostile-serial, serial-with-quotes;
-# planted-tool (a dfu-util.exe planted on the search path is never run); and real-tool-no-device
-# (the dfu-util.exe built from Debian's sources, which the MSI carries, with no device).
+# Scenarios (the list is tests/CMakeLists.txt's): product (install, start, stop, uninstall of the
+# real product); then the test host with the real dfu-util's Windows build over the emulated Orvale
+# device (tools/emulated_libusb) as dfu-util.exe, the device announcing its own comings and goings:
+# the reference device's upgrade (upgrade, upgrade-real-time, attached), other starting points,
+# one scenario per misbehaviour of the device, a planted tool, and the shipped tool with no device.
 # Writes a JUnit report BUILD_DIR/test-results/e2e_SCENARIO.xml and exits non-zero on failure.
 set -uo pipefail
 . "$(dirname "$0")/../../scripts/lib/wine_address_space.sh" && without_address_randomisation "$0" "$@"
@@ -27,6 +25,7 @@ messages_dll=$build/eventlog/messages/QuorlanEventMessages.dll
 real_tool=$build/dfu-util/dfu-util.exe  # the tool that ships, built from Debian's sources
 # What the test host's scenarios install as dfu-util.exe: the real tool over the emulated device.
 tool=$build/tools/emulated_libusb/bin/dfu-util.exe
+attach_device=$build/tests/attach_device.exe  # makes the device's interface present in the prefix
 service=QuorlanWindowsUpdateService
 service_key='HKLM\System\CurrentControlSet\Services\QuorlanWindowsUpdateService'
 orvale_path='\\?\USB#VID_C4E2&PID_8351#A7X2249#{5e1c7a93-2b64-4d0f-9a83-c61e27b4d850}'
@@ -46,10 +45,12 @@ services_log=$work/services.log
 
 source "$here/checks.sh"
 source "$here/expected_events.sh"
-expected_events=$work/expected-events.tsv
+lanes=$work/expected-lanes
+mkdir -p "$lanes"
 
 cleanup() {
-  cp "$install_dir/events.tsv" "$install_dir"/dfu-util.state* "$work/" 2>/dev/null
+  cp "$install_dir"/{events.tsv,events-threads.txt,bus-events.txt} "$install_dir"/dfu-util.state* \
+    "$work/" 2>/dev/null
   wineserver -k 2>/dev/null
   wineserver -w 2>/dev/null
   # QWUS_KEEP_WINEPREFIX=1 keeps the prefix for a look at what the scenario left; its path is
@@ -236,7 +237,11 @@ state_is() { test "$(state_of "$1")" = "$2"; }
 
 # setup_test_host PACKAGE_VERSION KEY=VALUE...: installs the test host, the tool with its device in
 # the given state and, unless PACKAGE_VERSION is "none", a package made by dfu-suffix; then the
-# test host's install and start, as expected events too.
+# test host's install and start, as expected events too. The test host announces the device's own
+# comings and goings (bus-events.txt) with every wait divided by 10: a 50 s wait outlasts a tool
+# run under Wine, as it does on a PC, so the runs overlap as they do there. With by_hand=1 it
+# announces only what the scenario sends (arrive), with the waits divided by 1000; divisor=N sets
+# another divisor.
 setup_test_host() {
   local package=$1
   shift
@@ -244,15 +249,24 @@ setup_test_host() {
   cp "$tool" "$install_dir/dfu-util.exe"
   write_state "$@"
   [[ $package == none ]] || make_package "$package"
-  echo 1000 >"$install_dir/time-divisor.txt"
+  if [[ ${by_hand:-} == 1 ]]; then
+    announcer=control
+    echo "${divisor:-1000}" >"$install_dir/time-divisor.txt"
+  else
+    : >"$install_dir/bus-events.txt"
+    echo "${divisor:-10}" >"$install_dir/time-divisor.txt"
+  fi
   arrival_path "$orvale_path"
   local exe="$install_dir_win\\QuorlanWindowsUpdateServiceTestHost.exe"
   check "test host installs" test "$(run_exe install "$exe" install)" = 0
   check "test host starts" net_start
-  : >"$expected_events"
   expect_install
   expect_start
 }
+
+# What a person does: plug the device in, pull it out; the device's path in the mode it is in.
+plug_in() { printf 'arrive %s\n' "${1:-$orvale_path}" >>"$install_dir/bus-events.txt"; }
+pull_out() { printf 'leave %s\n' "${1:-$orvale_path}" >>"$install_dir/bus-events.txt"; }
 
 arrival_path() { printf '%s\n' "$1" >"$install_dir/arrival.txt"; }
 arrive() { wine "$install_dir_win\\svcctl.exe" "$service" 128 </dev/null >>"$work/svcctl.out" 2>&1; }
@@ -292,22 +306,27 @@ run_success_after_stop() {
     END { exit !(count == 1 && at > unregistered && unregistered > 0) }' "$events_tsv"
 }
 
-# Every event of both sources, in order, is exactly what the scenario expects (event ids aside,
-# checked by ids_without_gaps; "run service success" aside, checked by run_success_after_stop).
+# The test host's process is no longer running in this prefix: every run under way has reported.
+# (Wine's tasklist lists nothing; its processes are Linux processes that carry their prefix.)
+host_ended() {
+  local pid
+  for pid in $(pgrep -f 'QuorlanWindowsUpdateServiceTestHost\.exe'); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 1
+  done
+  return 0
+}
+
+# Every thread's events, in order, are exactly one lane the scenario expects, and every lane is
+# one thread's (lanes.py; event ids aside, checked by ids_without_gaps). "run service success" is
+# the main thread's last event, and comes once, after the stop.
 check_all_events() {
-  check "the service process ended" wait_for 30 tsv_has $'\trun service success'
-  # The numbered sources' lines without their ids; an outcome's line keeps its id, which names it.
-  awk -F'\t' '$1 != "OrvaleUpgradeOutcome" { sub(/\t[^\t]*/, "") } { print }' "$events_tsv" |
-    grep -v $'^QuorlanWindowsUpdateService\t0\trun service success$' >"$work/actual-events.tsv"
-  if cmp -s "$expected_events" "$work/actual-events.tsv"; then
-    pass "every event of both sources, in order"
-  else
-    fail "every event of both sources, in order (diff of expected and actual):"
-    diff "$expected_events" "$work/actual-events.tsv" | head -n 60 | sed 's/^/    /'
-  fi
+  check "the service process ended" wait_for 60 host_ended
+  on_lane main svc 0 'run service success'
+  check "every thread's events, in order" \
+    /usr/bin/python3 "$here/lanes.py" "$events_tsv" "$install_dir/events-threads.txt" "$lanes"
   check "run service success once, after the stop" run_success_after_stop
   check "event ids without gaps" ids_without_gaps
-  if grep -q '^OrvaleUpgradeOutcome' "$expected_events"; then
+  if grep -q '^OrvaleUpgradeOutcome' "$lanes"/*; then
     check "each outcome event renders from the message file with its strings" outcomes_render
     # The events as Windows' event XML, in events.xml: the fleet's subscription and report select
     # the outcome events and nothing else.
@@ -338,6 +357,7 @@ outcomes_render() {
   ((count > 0))
 }
 
+# The run's outcome is final: it stops the service and deletes the registration.
 expect_handled_and_removed() {
   check "handled" wait_for 60 tsv_has $'arrival device handled completely.'
   check "registration deleted" wait_for 30 not_registered
@@ -365,50 +385,112 @@ await_failed_listing_and_stop() {
   stop_by_hand
 }
 
-# Arrival of a runtime device at 0100, detached; returns once the detach run has ended. The run
-# deletes DELETED_PACKAGE when given.
-arrive_and_detach() {  # arrive_and_detach [SERIAL_ARGUMENT SERIAL [DELETED_PACKAGE]]
-  check "arrival accepted" arrive
-  check "detach run ended" wait_for 60 detach_runs_end 1
-  expect_arrival
-  expect_package_choice "${3:-}"
-  expect_listing "$(runtime_line 0100 "${2:-A7X2249}")" 0 0100 "${2:-A7X2249}"
-  expect_detach "${1:-A7X2249}" "${2:-A7X2249}"
-  check "device in DFU mode after the detach" state_is mode dfu
-  check "service still registered after the detach" registered
-}
+handled_runs() { test "$(tsv_count $'\tarrival device handled completely.')" -ge "$1"; }
 
-# Arrival WHICH ("arrival", "second arrival"...) of a DFU-mode device at 0100, listed with
-# OTHER_LINE after it when given: package 0102 is downloaded, and the service removes itself.
-arrive_and_download() {  # arrive_and_download WHICH [SERIAL_ARGUMENT SERIAL [OTHER_LINE]]
-  check "$1 accepted" arrive
-  expect_arrival
+# The reference device's whole upgrade from 0100, once it has been plugged in or found at start:
+# the detach run; the device leaves and comes back in DFU mode; the download run, which waits the
+# tool's 50 seconds; the device leaves and comes back in runtime mode at 0102; its run finds it up
+# to date and removes the service before the download run has read the tool's report, which ends
+# that run after the removal. The bus lane's announcements are the caller's.
+#   reference_upgrade [DELETED_PACKAGE [SERIAL_ARGUMENT SERIAL [DFU_SERIAL_ARGUMENT DFU_SERIAL
+#                     [OTHER_LINE]]]]
+reference_upgrade() {
+  local argument=${2:-A7X2249} serial=${3:-A7X2249}
+  local dfu_argument=${4:-${2:-A7X2249}} dfu_serial=${5:-${3:-A7X2249}}
+  check "both final runs handled" wait_for 120 handled_runs 2
+  run_lane 1
+  expect_package_choice "${1:-}"
+  expect_listing "$(runtime_line 0100 "$serial")" 0 0100 "$serial" "${6:-}"
+  expect_detach "$argument" "$serial"
+  run_lane 2
   expect_package_choice
-  expect_listing "$(dfu_line 0100 "${3:-A7X2249}")" 1 0100 "${3:-A7X2249}" "${4:-}"
-  expect_download "${2:-A7X2249}" "${3:-A7X2249}"
-  expect_handled_and_removed
+  expect_listing "$(dfu_line 0100 "$dfu_serial")" 1 0100 "$dfu_serial" "${6:-}"
+  expect_download "$dfu_argument" "$dfu_serial"
+  expect_handled after-another
+  run_lane 3
+  expect_package_choice
+  expect_listing "$(runtime_line 0102 "$serial")" 0 0102 "$serial" "${6:-}"
+  # The outcome names the listing's last line, the other device's when there is one.
+  expect_outcome up-to-date "$serial" 0102 "${6:-$(runtime_line 0102 "$serial")}"
+  expect_handled
+  check_all_events
+  check "registration deleted" not_registered
   expect_device runtime 0102
 }
 
+# The reference device's five announcements after it was plugged in: in, out for its detach, in
+# DFU mode, out after manifestation, in at its new version.
+expect_reference_announcements() {
+  expect_arrival
+  expect_removal
+  expect_arrival
+  expect_removal
+  expect_arrival
+}
+
+# Plugged in at 0100 in runtime mode, with a package left from an earlier rollout, which the first
+# run deletes.
 scenario_upgrade() {
   setup_test_host 0102 mode=runtime version=0100
-  make_package 0101  # left from an earlier rollout: deleted at the first arrival
-  arrive_and_detach A7X2249 A7X2249 orvale-0101.dfu
-  arrival_path "$orvale_dfu_path"
-  arrive_and_download "second arrival"
+  make_package 0101
+  plug_in
+  expect_reference_announcements
+  reference_upgrade orvale-0101.dfu
   check "the device holds the package's image" cmp -s "$install_dir/dfu-util.state.firmware" <(head -c 1024 "$install_dir/orvale-0102.dfu")
   check "older package deleted, newest kept" test ! -e "$install_dir/orvale-0101.dfu" -a -f "$install_dir/orvale-0102.dfu"
 }
 
+# The same at real time: every wait as long as the service makes it on a PC.
+scenario_upgrade_real_time() {
+  divisor=1 setup_test_host 0102 mode=runtime version=0100
+  plug_in
+  expect_reference_announcements
+  reference_upgrade
+}
+
+# Attached before the service is installed: the service finds its interface at start, and the
+# device's own comings and goings do the rest.
+scenario_attached() {
+  local listed
+  listed=$(wine "$(winepath -w "$attach_device")" 'USB\VID_C4E2&PID_8351\A7X2249' </dev/null \
+    2>"$work/attach.log" | tr -d '\r')
+  check "the device's interface is present" test -n "$listed"
+  setup_test_host 0102 mode=runtime version=0100
+  expect_present_at_start "$listed"
+  expect_removal
+  expect_arrival
+  expect_removal
+  expect_arrival
+  reference_upgrade
+}
+
+# Left in DFU mode at 0100 (an upgrade cut short), then plugged in: the download run, the device
+# back in runtime mode at 0102, found up to date by a second run that removes the service while
+# the download run is still waiting for the tool.
 scenario_dfu() {
   setup_test_host 0102 mode=dfu version=0100
-  arrival_path "$orvale_dfu_path"
-  arrive_and_download arrival
+  plug_in "$orvale_dfu_path"
+  expect_arrival
+  expect_removal
+  expect_arrival
+  check "both runs handled" wait_for 60 handled_runs 2
+  run_lane 1
+  expect_package_choice
+  expect_listing "$(dfu_line 0100)" 1 0100 A7X2249
+  expect_download
+  expect_handled after-another
+  run_lane 2
+  expect_package_choice
+  expect_listing "$(runtime_line 0102)" 0 0102 A7X2249
+  expect_outcome up-to-date A7X2249 0102 "$(runtime_line 0102)"
+  expect_handled
+  check_all_events
+  expect_device runtime 0102
 }
 
 scenario_up_to_date() {
   setup_test_host 0102 mode=runtime version=0102
-  check "arrival accepted" arrive
+  plug_in
   expect_arrival
   expect_package_choice
   expect_listing "$(runtime_line 0102)" 0 0102 A7X2249
@@ -417,11 +499,13 @@ scenario_up_to_date() {
   expect_device runtime 0102
 }
 
-# The device is off the bus for two runs: both listings of the arrival find nothing.
+# Plugged in and pulled out again before the service lists it: both listings find nothing.
 scenario_absent() {
   setup_test_host 0102 absent_runs=2
-  check "arrival accepted" arrive
+  plug_in
+  pull_out
   expect_arrival
+  expect_removal
   expect_two_empty_listings
   expect_handled_and_removed
   check "two tool runs" state_is absent_runs 0
@@ -430,7 +514,7 @@ scenario_absent() {
 scenario_no_package() {
   setup_test_host none mode=runtime version=0100
   cp "$install_dir/dfu-util.state" "$work/state-before"
-  check "arrival accepted" arrive
+  plug_in
   await_failed_listing_and_stop
   expect_arrival
   eng 4 "initUpgradeInfo packageList= ${install_dir_text}*.dfu"
@@ -441,25 +525,26 @@ scenario_no_package() {
   check "no tool run: the device's state untouched" cmp -s "$work/state-before" "$install_dir/dfu-util.state"
 }
 
+# Another maker's device of the same interface class is plugged in; no DFU device is on the bus.
 scenario_not_orvale() {
   setup_test_host 0102 absent_runs=2
-  arrival_path '\\?\USB#VID_046D&PID_C52B#6&1#{5e1c7a93-2b64-4d0f-9a83-c61e27b4d850}'
-  check "arrival accepted" arrive
+  plug_in '\\?\USB#VID_046D&PID_C52B#6&1#{5e1c7a93-2b64-4d0f-9a83-c61e27b4d850}'
   expect_arrival not-orvale
   expect_two_empty_listings
   expect_handled_and_removed
 }
 
-# 100 arrivals in a row: 99 that find the device in runtime mode and detach it (the test puts it
-# back into runtime mode each time), then one that downloads into it. The service must accept
-# every arrival at once and number its events without a gap.
+# 100 arrivals announced by hand, in a row: 99 that find the device in runtime mode and detach it
+# (the test puts it back into runtime mode each time), then one that downloads into it. The
+# service must accept every arrival at once and number its events without a gap.
 scenario_hundred_arrivals() {
-  setup_test_host 0102 mode=runtime version=0100
+  by_hand=1 setup_test_host 0102 mode=runtime version=0100
   local accepted=0 i
   for i in $(seq 1 99); do
     write_state mode=runtime version=0100
     arrive && accepted=$((accepted + 1))
     wait_for 30 detach_runs_end "$i" || break
+    run_lane "$i"
     expect_arrival
     expect_package_choice
     expect_listing "$(runtime_line 0100)" 0 0100 A7X2249
@@ -468,34 +553,49 @@ scenario_hundred_arrivals() {
   check "99 arrivals accepted" test "$accepted" = 99
   check "still registered and running" registered
   write_state mode=dfu version=0100
-  arrive_and_download "last arrival"
+  arrival_path "$orvale_dfu_path"
+  check "last arrival accepted" arrive
+  run_lane 100
+  expect_arrival
+  expect_package_choice
+  expect_listing "$(dfu_line 0100)" 1 0100 A7X2249
+  expect_download
+  expect_handled_and_removed
+  expect_device runtime 0102
 }
 
 # --- each misbehaviour of the device, through the product --------------------------------------
 
-# After the detach the device stays off the bus for five runs: the next arrival lists twice,
-# finds nothing, and the service removes itself. The device is left in DFU mode at its old version.
-scenario_stays_away() {
-  setup_test_host 0102 mode=runtime version=0100 absent_after_detach=5
-  arrive_and_detach
-  check "second arrival accepted" arrive
-  expect_arrival
-  expect_two_empty_listings
-  expect_handled_and_removed
-  expect_device dfu 0100
-  check "away for three runs more" state_is absent_runs 3
-}
-
-# No bitWillDetach: the device leaves runtime mode only on a USB reset, which the tool asks for
-# after the detach request and which WinUSB never carries out. The device stays in runtime mode and
-# never arrives in DFU mode; the service keeps waiting for it until it is stopped.
-scenario_detach_on_reset() {
-  setup_test_host 0102 mode=runtime version=0100 detach=reset
-  check "arrival accepted" arrive
+# The detach run of a device plugged in at 0100 in runtime mode; returns once it has ended.
+plug_in_and_detach() {
+  plug_in
   check "detach run ended" wait_for 60 detach_runs_end 1
   expect_arrival
   expect_package_choice
   expect_listing "$(runtime_line 0100)" 0 0100 A7X2249
+}
+
+# After the detach the device stays off the bus: nothing announces it again, and the service keeps
+# waiting for it until it is stopped. The device is left in DFU mode at its old version.
+scenario_stays_away() {
+  setup_test_host 0102 mode=runtime version=0100 absent_after_detach=5
+  plug_in_and_detach
+  expect_detach
+  expect_removal
+  check "service still registered after the detach" registered
+  stop_by_hand
+  expect_stopped_by_hand
+  check_all_events
+  expect_device dfu 0100
+  check "no tool run since the detach" state_is absent_runs 5
+}
+
+# No bitWillDetach: the device leaves runtime mode only on a USB reset, which the tool asks for
+# after the detach request and which WinUSB never carries out. The device stays in runtime mode,
+# announces nothing more, and the service keeps waiting for it until it is stopped.
+scenario_detach_on_reset() {
+  setup_test_host 0102 mode=runtime version=0100 detach=reset
+  plug_in_and_detach
   expect_detach A7X2249 A7X2249 'Resetting USB...'
   check "the device stays in runtime mode: it was never reset" state_is mode runtime
   check "service keeps waiting" registered
@@ -507,11 +607,11 @@ scenario_detach_on_reset() {
 
 # Not manifestation tolerant: after the download the device waits in dfuMANIFEST-WAIT-RESET for the
 # host's reset, which WinUSB never carries out. It has received the image but stays in DFU mode at
-# its old version until it is unplugged; the run counts as handled and the service removes itself.
+# its old version, announcing nothing, until it is unplugged; the run counts as handled and the
+# service removes itself.
 scenario_manifest_wait_reset() {
   setup_test_host 0102 mode=dfu version=0100 manifest=wait-reset
-  arrival_path "$orvale_dfu_path"
-  check "arrival accepted" arrive
+  plug_in "$orvale_dfu_path"
   expect_arrival
   expect_package_choice
   expect_listing "$(dfu_line 0100)" 1 0100 A7X2249
@@ -526,8 +626,7 @@ scenario_manifest_wait_reset() {
 # as handled, and the device keeps its old firmware in DFU mode.
 scenario_download_error() {
   setup_test_host 0102 mode=dfu version=0100 download_error=1
-  arrival_path "$orvale_dfu_path"
-  check "arrival accepted" arrive
+  plug_in "$orvale_dfu_path"
   check "handled" wait_for 60 tsv_has $'arrival device handled completely.'
   check "registration deleted" wait_for 30 not_registered
   check "the failed block is reported" \
@@ -544,7 +643,7 @@ scenario_download_error() {
 # service removes itself and nothing is sent to the device.
 scenario_unopenable() {
   setup_test_host 0102 mode=runtime version=0100 access=denied
-  check "arrival accepted" arrive
+  plug_in
   local line='Cannot open DFU device c4e2:8351 found on devnum 7 (LIBUSB_ERROR_NOT_SUPPORTED)' i
   expect_arrival
   for i in 1 2; do
@@ -563,29 +662,28 @@ scenario_unopenable() {
 }
 
 # An unrelated DFU device on the bus: the tool lists it too, after the Orvale device. Its line is
-# ignored in runtime mode and only reported in DFU mode; the two-arrival upgrade completes.
+# ignored in runtime mode and only reported in DFU mode; the upgrade completes.
 scenario_other_device() {
   setup_test_host 0102 mode=runtime version=0100 other_device=1
-  arrive_and_detach
-  arrival_path "$orvale_dfu_path"
-  arrive_and_download "second arrival" A7X2249 A7X2249 \
+  plug_in
+  expect_reference_announcements
+  reference_upgrade '' A7X2249 A7X2249 A7X2249 A7X2249 \
     'Found DFU: [0483:df11] ver=2200, devnum=9, cfg=1, intf=0, path="1-2", alt=0, name="@Internal Flash", serial="OTHER0001"'
 }
 
 # The device gives another serial number in DFU mode: the download names the DFU-mode one.
 scenario_other_serial() {
   setup_test_host 0102 mode=runtime version=0100 dfu_serial=B0000
-  arrive_and_detach
-  arrival_path "$orvale_dfu_path"
-  arrive_and_download "second arrival" B0000 B0000
+  plug_in
+  expect_reference_announcements
+  reference_upgrade '' A7X2249 A7X2249 B0000 B0000
 }
 
 # Three alternate settings in DFU mode: the download names none, and the tool will not choose; the
 # run counts as handled and the device keeps its old version.
 scenario_alternates() {
   setup_test_host 0102 mode=dfu version=0100 alt_settings=3
-  arrival_path "$orvale_dfu_path"
-  check "arrival accepted" arrive
+  plug_in "$orvale_dfu_path"
   check "handled" wait_for 60 tsv_has $'arrival device handled completely.'
   check "registration deleted" wait_for 30 not_registered
   check "the tool refuses" tsv_has $'strTmp= More than one DFU capable USB device found! Try `--list\' and specify the serial number or disconnect all but one device\\r'
@@ -600,9 +698,9 @@ scenario_alternates() {
 scenario_hostile_serial() {
   local serial='A7 X\ 22 -U C:\x.bin\' quoted='"A7 X\ 22 -U C:\x.bin\\"'
   setup_test_host 0102 mode=runtime version=0100 "serial=$serial"
-  arrive_and_detach "$quoted" "$serial"
-  arrival_path "$orvale_dfu_path"
-  arrive_and_download "second arrival" "$quoted" "$serial"
+  plug_in
+  expect_reference_announcements
+  reference_upgrade '' "$quoted" "$serial"
   check "nothing uploaded" test ! -e "$WINEPREFIX/drive_c/x.bin"
 }
 
@@ -611,7 +709,7 @@ scenario_hostile_serial() {
 # stays as it is, and the service keeps waiting.
 scenario_serial_with_quotes() {
   setup_test_host 0102 mode=runtime version=0100 'serial=A7 "X\" 22\,49 -U C:\x.bin\'
-  check "arrival accepted" arrive
+  plug_in
   check "detach run ended" wait_for 60 detach_runs_end 1
   check "detach names the cut serial, quoted" \
     tsv_has $'\tcmdline is dfu-util.exe -d c4e2:8351,c4e2:8352 -S "A7 X\\\\ 22\\\\\\\\" -c 1 -e'
@@ -619,6 +717,7 @@ scenario_serial_with_quotes() {
   check "the outcome: detached, under the cut serial number" \
     tsv_has $'OrvaleUpgradeOutcome\t1073742829\t4\tA7 X\\\\ 22\\\\\t0100\t0102\torvale-0102.dfu\t'
   check "service still registered" registered
+  check "the device announced nothing more" test "$(grep -c . "$install_dir/bus-events.txt")" = 1
   expect_device runtime 0100
   check "nothing uploaded" test ! -e "$WINEPREFIX/drive_c/x.bin"
 }
@@ -639,7 +738,7 @@ scenario_planted_tool() {
     grep -q '^version=0100' "$planted/dfu-util.state"
   printf 'mode=runtime\n' >"$planted/dfu-util.state"
 
-  check "arrival accepted" arrive
+  plug_in
   await_failed_listing_and_stop
   expect_arrival
   expect_package_choice
@@ -657,34 +756,14 @@ scenario_real_tool_no_device() {
   tool=$real_tool
   setup_test_host 0102 mode=runtime version=0100
   check "dfu-util.exe is the tool built from Debian's sources" cmp -s "$real_tool" "$install_dir/dfu-util.exe"
-  check "arrival accepted" arrive
+  plug_in
   expect_arrival
   expect_two_empty_listings
   expect_handled_and_removed
 }
 
 start_prefix
-case $scenario in
-  product) scenario_product ;;
-  upgrade) scenario_upgrade ;;
-  dfu) scenario_dfu ;;
-  up-to-date) scenario_up_to_date ;;
-  absent) scenario_absent ;;
-  no-package) scenario_no_package ;;
-  not-orvale) scenario_not_orvale ;;
-  hundred-arrivals) scenario_hundred_arrivals ;;
-  real-tool-no-device) scenario_real_tool_no_device ;;
-  planted-tool) scenario_planted_tool ;;
-  stays-away) scenario_stays_away ;;
-  detach-on-reset) scenario_detach_on_reset ;;
-  manifest-wait-reset) scenario_manifest_wait_reset ;;
-  download-error) scenario_download_error ;;
-  unopenable) scenario_unopenable ;;
-  other-device) scenario_other_device ;;
-  other-serial) scenario_other_serial ;;
-  alternates) scenario_alternates ;;
-  hostile-serial) scenario_hostile_serial ;;
-  serial-with-quotes) scenario_serial_with_quotes ;;
-  *) fail "unknown scenario $scenario" ;;
-esac
+# The scenario's function is named after it ("up-to-date" runs scenario_up_to_date).
+runner=scenario_${scenario//-/_}
+if declare -F "$runner" >/dev/null; then "$runner"; else fail "unknown scenario $scenario"; fi
 finished=1

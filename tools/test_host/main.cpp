@@ -7,6 +7,7 @@
 // events-threads.txt gets, for each line of events.tsv, the process and thread that reported it.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -48,9 +49,12 @@ std::uint32_t readTimeDivisor(const std::wstring& file) {
   return end != digits && value > 0 ? static_cast<std::uint32_t>(value) : 1;
 }
 
-// The process and the thread: thread ids are reused across processes, whose lines share a file.
+// The process and the thread, the thread by its number in order of its first report: Windows
+// reuses a thread's id once it has ended, and the processes' lines share a file.
 std::uint64_t processAndThread() {
-  return (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) | GetCurrentThreadId();
+  static std::atomic<std::uint32_t> threadsSoFar{0};
+  thread_local const std::uint32_t thread = ++threadsSoFar;
+  return (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) | thread;
 }
 
 EventLog& testHostEventLog() {
