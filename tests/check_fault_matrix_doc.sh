@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Keeps the fault matrix in docs/reliability.md true: every test a row names exists (a GoogleTest
-# test, or a Wine scenario e2e_NAME that tests/CMakeLists.txt registers and service_e2e.sh runs),
+# test, or a Wine scenario e2e_NAME that tests/CMakeLists.txt registers and whose function
+# scenario_NAME service_e2e.sh holds),
 # and every row of tests/reliability/fault_matrix_test.cpp is named in the document.
 #   check_fault_matrix_doc.sh SOURCE_DIR RESULTS_DIR
 # Writes RESULTS_DIR/fault_matrix_doc.xml (JUnit) and exits non-zero on a mismatch.
@@ -28,7 +29,8 @@ registered=$(sed -n '/foreach(scenario/,/)$/p' "$source_dir/tests/CMakeLists.txt
 for test in $scenarios; do
   scenario=${test#e2e_}
   grep -qE "(^|[ (])$scenario( |\)|$)" <<<"$registered" || problems+=("no scenario $test in tests/CMakeLists.txt")
-  grep -qE "^  $scenario\) " "$source_dir/tests/e2e/service_e2e.sh" || problems+=("no scenario $test in service_e2e.sh")
+  grep -qE "^scenario_${scenario//-/_}\(\) " "$source_dir/tests/e2e/service_e2e.sh" ||
+    problems+=("no scenario $test in service_e2e.sh")
 done
 for row in $rows; do
   grep -q "IsReportedAndLeavesNothingBehind/$row\`" "$doc" || problems+=("row $row not in the document")
