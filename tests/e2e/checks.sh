@@ -6,28 +6,56 @@ checks=0
 # Set to 1 by the script's last line: a script that stopped early (an unset variable, a failed
 # command under set -e, an exit) has not shown what it was for.
 finished=0
-pass() { checks=$((checks + 1)); echo "ok: $*"; }
-fail() { checks=$((checks + 1)); failures=$((failures + 1)); echo "FAILED: $*"; }
+# Every check's description and whether it failed, in order, for the JUnit report.
+check_names=()
+check_failed=()
+pass() { checks=$((checks + 1)); check_names+=("$*"); check_failed+=(0); echo "ok: $*"; }
+fail() {
+  checks=$((checks + 1)); failures=$((failures + 1)); check_names+=("$*"); check_failed+=(1)
+  echo "FAILED: $*"
+}
 check() {  # check DESCRIPTION COMMAND...
   local what=$1
   shift
   if "$@"; then pass "$what"; else fail "$what"; fi
 }
 
-# report_checks RESULTS_DIR NAME LOG_DIR: writes RESULTS_DIR/e2e_NAME.xml, which scripts/test
-# counts, prints the tally and returns 1 when a check failed or none ran.
+xml_text() {  # a text as an XML attribute value
+  local text=$1
+  text=${text//&/&amp;}
+  text=${text//</&lt;}
+  text=${text//>/&gt;}
+  text=${text//\"/&quot;}
+  printf '%s' "$text"
+}
+
+# report_checks RESULTS_DIR NAME LOG_DIR: writes RESULTS_DIR/e2e_NAME.xml, one test case per
+# check (the same description twice gets its number), which scripts/test counts; prints the tally
+# and returns 1 when a check failed or none ran.
 report_checks() {
-  local results=$1 name=$2 logs=$3 status=0
+  local results=$1 name=$2 logs=$3 status=0 i case_name
   # A script that stopped before its first check has shown nothing.
   ((checks > 0)) || fail "no check ran"
   ((finished)) || fail "the script stopped before its last check"
   [[ $failures -eq 0 ]] || status=1
-  cat >"$results/e2e_$name.xml" <<XML
-<?xml version="1.0" encoding="UTF-8"?>
-<testsuites tests="1" failures="$status" disabled="0" errors="0" name="e2e">
-  <testsuite name="e2e" tests="1" failures="$status"><testcase name="$name" checks="$checks"/></testsuite>
-</testsuites>
-XML
+  local -A seen=()
+  {
+    echo '<?xml version="1.0" encoding="UTF-8"?>'
+    echo "<testsuites tests=\"$checks\" failures=\"$failures\" disabled=\"0\" errors=\"0\" name=\"e2e\">"
+    echo "  <testsuite name=\"e2e_$name\" tests=\"$checks\" failures=\"$failures\">"
+    for i in "${!check_names[@]}"; do
+      case_name=$(xml_text "${check_names[i]}")
+      seen[$case_name]=$((${seen[$case_name]:-0} + 1))
+      ((${seen[$case_name]} == 1)) || case_name+=" (${seen[$case_name]})"
+      if ((check_failed[i])); then
+        echo "    <testcase classname=\"e2e_$name\" name=\"$case_name\"><failure message=\"failed\"/></testcase>"
+      else
+        echo "    <testcase classname=\"e2e_$name\" name=\"$case_name\"/>"
+      fi
+    done
+    echo '  </testsuite>'
+    echo '</testsuites>'
+  } >"$results/e2e_$name.xml"
   echo "$name: $checks checks, $failures failed (logs in $logs)"
   return $status
 }
