@@ -34,20 +34,20 @@ driver_dir=$build/winusb-driver  # the WinUSB driver package the build makes
 work=$build/e2e/msi
 rm -rf "$work"
 mkdir -p "$work" "$build/test-results"
-export WINEPREFIX
-WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/qwus-e2e-msi.XXXXXX")
-export WINEDLLOVERRIDES="mscoree,mshtml="
-# Quiet, but for the line Wine leaves when it cannot lay out a new process's address space.
-export WINEDEBUG=-all,err+virtual
+source "$here/../../scripts/lib/wine_prefix.sh"
+wine_prefix_make "$(mktemp -d "${TMPDIR:-/tmp}/qwus-e2e-msi.XXXXXX")" || { echo "no Wine prefix"; exit 1; }
 install_dir=$WINEPREFIX/drive_c/Program\ Files/Quorlan/orvale/Services
 install_dir_win='C:\Program Files\Quorlan\orvale\Services'
 
 source "$here/checks.sh"
 
 cleanup() {
-  wineserver -k 2>/dev/null
-  wineserver -w 2>/dev/null
-  [[ -n ${KEEP_PREFIX:-} ]] || rm -rf "$WINEPREFIX"
+  if [[ -n ${KEEP_PREFIX:-} ]]; then
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+  else
+    wine_prefix_remove
+  fi
   report_checks "$build/test-results" msi "$work"
   exit $?
 }
@@ -247,13 +247,7 @@ check "the build's MSI: the choice read, then the removal, the files, the rollba
 check "the build's MSI lets INSTALLWINUSBDRIVER reach its elevated part" grep -qxP \
   'SecureCustomProperties\t([^\t]*;)?INSTALLWINUSBDRIVER(;[^\t]*)?' <(table Property)
 
-# The prefix is made, then its wineserver restarted and kept alive for the whole test: right after
-# wineboot the service control manager may still be starting the prefix's own services, and a
-# service start then fails with "Service database locked".
-wineserver -p </dev/null >/dev/null 2>&1
-wine wineboot -i </dev/null >/dev/null 2>&1
-wineserver -k 2>/dev/null
-wineserver -w
+# The prefix's wineserver is kept alive for the whole test.
 wineserver -p </dev/null >/dev/null 2>&1
 
 # --- install 1.0.0 ----------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 # Writes a JUnit report BUILD_DIR/test-results/e2e_SCENARIO.xml and exits non-zero on failure.
 set -uo pipefail
 . "$(dirname "$0")/../../scripts/lib/wine_address_space.sh" && without_address_randomisation "$0" "$@"
+source "$(dirname "$0")/../../scripts/lib/wine_prefix.sh"
 
 build=$(cd "$1" && pwd)
 scenario=$2
@@ -34,11 +35,8 @@ orvale_dfu_path='\\?\USB#VID_C4E2&PID_8352#A7X2249#{5e1c7a93-2b64-4d0f-9a83-c61e
 work=$build/e2e/$scenario
 rm -rf "$work"
 mkdir -p "$work" "$build/test-results"
-export WINEPREFIX
-WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/qwus-e2e-$scenario.XXXXXX")
-export WINEDLLOVERRIDES="mscoree,mshtml="
-# Quiet, but for the line Wine leaves when it cannot lay out a new process's address space.
-export WINEDEBUG=-all,err+virtual
+wine_prefix_make "$(mktemp -d "${TMPDIR:-/tmp}/qwus-e2e-$scenario.XXXXXX")" ||
+  { echo "no Wine prefix"; exit 1; }
 install_dir=$WINEPREFIX/drive_c/Program\ Files/Quorlan/orvale/Services
 install_dir_win='C:\Program Files\Quorlan\orvale\Services'
 services_log=$work/services.log
@@ -51,28 +49,24 @@ mkdir -p "$lanes"
 cleanup() {
   cp "$install_dir"/{events.tsv,events-threads.txt,bus-events.txt} "$install_dir"/dfu-util.state* \
     "$work/" 2>/dev/null
-  wineserver -k 2>/dev/null
-  wineserver -w 2>/dev/null
   # QWUS_KEEP_WINEPREFIX=1 keeps the prefix for a look at what the scenario left; its path is
   # in the scenario's log folder, in wineprefix.txt.
   if [[ ${QWUS_KEEP_WINEPREFIX:-} == 1 ]]; then
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
     printf '%s\n' "$WINEPREFIX" >"$work/wineprefix.txt"
   else
-    rm -rf "$WINEPREFIX"
+    wine_prefix_remove
   fi
   report_checks "$build/test-results" "$scenario" "$work"
   exit $?
 }
 trap cleanup EXIT
 
-# The prefix is made, then its wineserver is restarted so that the first program after the
-# restart starts services.exe afresh: its standard error, which every service inherits, goes to
-# services.log with the eventlog channel on, so the product's reports land there.
+# The prefix, copied from a booted one, is not running yet: the first program starts services.exe,
+# whose standard error, which every service inherits, goes to services.log with the eventlog
+# channel on, so the product's reports land there.
 start_prefix() {
-  wineserver -p </dev/null >/dev/null 2>&1
-  wine wineboot -i </dev/null >/dev/null 2>&1
-  wineserver -k 2>/dev/null
-  wineserver -w
   wineserver -p </dev/null >/dev/null 2>&1
   WINEDEBUG=$WINEDEBUG,+eventlog,fixme+advapi wine cmd /c exit 0 </dev/null >/dev/null 2>"$services_log"
   mkdir -p "$install_dir"
