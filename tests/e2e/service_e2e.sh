@@ -716,6 +716,41 @@ scenario_serial_with_quotes() {
   check "nothing uploaded" test ! -e "$WINEPREFIX/drive_c/x.bin"
 }
 
+# --- the MSI with the device attached ----------------------------------------------------------
+
+# The MSI installed while the device is attached in DFU mode at 0100 (an upgrade cut short): the
+# product, at its true waits, finds the device at its start and downloads the package into it with
+# no arrival announced, then removes its registration. The product reports to the event log only,
+# which Wine writes to services.log. (Under Wine nothing announces the device's return afterwards.)
+scenario_attached_msi() {
+  local listed
+  listed=$(wine "$(winepath -w "$attach_device")" 'USB\VID_C4E2&PID_8352\A7X2249' </dev/null \
+    2>"$work/attach.log" | tr -d '\r')
+  check "the device's interface is present" test -n "$listed"
+  mkdir -p "$install_dir"
+  make_package 0102
+  mv "$install_dir/orvale-0102.dfu" "$work/orvale-0102.dfu"
+  write_state mode=dfu version=0100
+  check "the MSI builds, with dfu-util.exe over the emulated device" \
+    "$here/../../packaging/build-msi" "$work/attached.msi" "$product" --version 1.0.0 \
+    --messages "$messages_dll" --tool "$tool" --package "$work/orvale-0102.dfu"
+  wine msiexec /i "$(winepath -w "$work/attached.msi")" /qn \
+    /l*v "$(winepath -w "$work/msiexec.log")" </dev/null >"$work/msiexec.out" 2>&1
+  check "the MSI installs" test $? = 0
+  check "the device runs 0102" wait_for 60 state_is version 0102
+  # The run reads the tool's report after its 50 s wait, then removes the service.
+  check "registration deleted" wait_for 90 not_registered
+  expect_device runtime 0102
+  # Wine's trace doubles every backslash of a text; an outcome shows its first string.
+  local folder=${install_dir_text//\\/\\\\}
+  expect_events "found at the start, downloaded, handled" "$services_log" \
+    "7 0 initialize service success." \
+    "8 4 device interface present at start: ${listed//\\/\\\\}" \
+    "11 2 arrival device is Quorlan Orvale." "21 4 initUpgradeInfo packageList= ${folder}*.dfu" \
+    "57 4 analyseBuffer countCmd == 1 strTmp= Download done.\\r" "1073742824 4 A7X2249" \
+    "12 2 arrival device handled completely." "13 4 enter onStop function."
+}
+
 # A user who may write to a folder that every process searches (here C:\windows; on a PC any
 # folder of PATH that users may write to) plants a dfu-util.exe there, while the install folder has
 # none. A plain command that names dfu-util.exe runs the planted program; the service never does:
