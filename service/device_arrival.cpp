@@ -13,6 +13,11 @@
 namespace qwus {
 namespace {
 
+// How long an arrival waits before its run starts: Windows announces the interface as soon as its
+// driver is bound, and the wait gives the device time to settle before the tool opens it. The
+// event that announces the wait says it in seconds.
+constexpr std::uint32_t kArrivalWait = 5000;
+
 // Copies `name` into devicePath; a path that does not fit keeps its first 259 characters.
 void keepDevicePath(ServiceContext& context, const char16_t* name) {
   std::size_t length = 0;
@@ -30,7 +35,7 @@ void onArrival(ServiceContext& context, const DeviceInterfaceEvent* event) {
   const std::lock_guard lock(context.arrivalMutex);
   reportFormatted(env.events, EventType::Information,
                   u"device event: device arrival, waiting for 5 seconds...");
-  env.clock.sleep(5000);
+  env.clock.sleep(kArrivalWait);
 
   const Guid guid = event != nullptr ? event->classGuid : Guid{};
   reportFormatted(env.events, EventType::Information,
