@@ -2,7 +2,10 @@
 # MSI test, the demo, scripts/wine-process-starts), sourced by bash after wine_address_space.sh:
 #   wine_prefix_make DIR   makes DIR (absent, or an empty folder such as mktemp -d gives) a booted
 #                          prefix and exports WINEPREFIX=DIR, with the quiet defaults below;
-#   wine_prefix_remove     stops the prefix's wineserver, waits for it, and removes the prefix.
+#   wine_prefix_remove     stops the prefix's wineserver, waits for it, and removes the prefix;
+#   wine_prefix_runs NAME  true while a process of this prefix runs the program NAME (Wine's
+#                          tasklist lists nothing; its processes are Linux processes that carry
+#                          their prefix in their environment).
 # Booting a prefix (wineboot -i) takes about five seconds; copying a booted one about one. So the
 # first call boots a template, $QWUS_WINE_TEMPLATE or build/wine-template beside this script's
 # project, and every prefix is a copy of it. The template is made again when Wine's version
@@ -41,6 +44,14 @@ wine_prefix_make() {  # wine_prefix_make DIR
   rmdir "$1" 2>/dev/null
   cp -a "$wine_prefix_template" "$1" || return 1
   export WINEPREFIX=$1
+}
+
+wine_prefix_runs() {  # wine_prefix_runs NAME.exe
+  local pid
+  for pid in $(pgrep -f "${1//./\\.}"); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+  done
+  return 1
 }
 
 wine_prefix_remove() {

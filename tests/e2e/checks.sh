@@ -30,23 +30,19 @@ xml_text() {  # a text as an XML attribute value
 }
 
 # report_checks RESULTS_DIR NAME LOG_DIR: writes RESULTS_DIR/e2e_NAME.xml, one test case per
-# check (the same description twice gets its number), which scripts/test counts; prints the tally
-# and returns 1 when a check failed or none ran.
+# check, which scripts/test counts; prints the tally and returns 1 when a check failed or none ran.
 report_checks() {
   local results=$1 name=$2 logs=$3 status=0 i case_name
   # A script that stopped before its first check has shown nothing.
   ((checks > 0)) || fail "no check ran"
   ((finished)) || fail "the script stopped before its last check"
   [[ $failures -eq 0 ]] || status=1
-  local -A seen=()
   {
     echo '<?xml version="1.0" encoding="UTF-8"?>'
     echo "<testsuites tests=\"$checks\" failures=\"$failures\" disabled=\"0\" errors=\"0\" name=\"e2e\">"
     echo "  <testsuite name=\"e2e_$name\" tests=\"$checks\" failures=\"$failures\">"
     for i in "${!check_names[@]}"; do
       case_name=$(xml_text "${check_names[i]}")
-      seen[$case_name]=$((${seen[$case_name]:-0} + 1))
-      ((${seen[$case_name]} == 1)) || case_name+=" (${seen[$case_name]})"
       if ((check_failed[i])); then
         echo "    <testcase classname=\"e2e_$name\" name=\"$case_name\"><failure message=\"failed\"/></testcase>"
       else

@@ -300,15 +300,8 @@ run_success_after_stop() {
     END { exit !(count == 1 && at > unregistered && unregistered > 0) }' "$events_tsv"
 }
 
-# The test host's process is no longer running in this prefix: every run under way has reported.
-# (Wine's tasklist lists nothing; its processes are Linux processes that carry their prefix.)
-host_ended() {
-  local pid
-  for pid in $(pgrep -f 'QuorlanWindowsUpdateServiceTestHost\.exe'); do
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 1
-  done
-  return 0
-}
+# The test host's process is no longer running: every run under way has reported.
+host_ended() { ! wine_prefix_runs QuorlanWindowsUpdateServiceTestHost.exe; }
 
 # Every thread's events, in order, are exactly one lane the scenario expects, and every lane is
 # one thread's (lanes.py; event ids aside, checked by ids_without_gaps). "run service success" is
@@ -442,13 +435,18 @@ scenario_upgrade_real_time() {
   reference_upgrade
 }
 
+# attach INSTANCE_ID: makes the device's interface present in the prefix, as an attached device's
+# is, and sets `listed` to its path as SetupAPI lists it.
+attach() {
+  listed=$(wine "$(winepath -w "$attach_device")" "$1" </dev/null 2>"$work/attach.log" | tr -d '\r')
+  check "the device's interface is present" test -n "$listed"
+}
+
 # Attached before the service is installed: the service finds its interface at start, and the
 # device's own comings and goings do the rest.
 scenario_attached() {
   local listed
-  listed=$(wine "$(winepath -w "$attach_device")" 'USB\VID_C4E2&PID_8351\A7X2249' </dev/null \
-    2>"$work/attach.log" | tr -d '\r')
-  check "the device's interface is present" test -n "$listed"
+  attach 'USB\VID_C4E2&PID_8351\A7X2249'
   setup_test_host 0102 mode=runtime version=0100
   expect_present_at_start "$listed"
   expect_removal
@@ -724,9 +722,7 @@ scenario_serial_with_quotes() {
 # which Wine writes to services.log. (Under Wine nothing announces the device's return afterwards.)
 scenario_attached_msi() {
   local listed
-  listed=$(wine "$(winepath -w "$attach_device")" 'USB\VID_C4E2&PID_8352\A7X2249' </dev/null \
-    2>"$work/attach.log" | tr -d '\r')
-  check "the device's interface is present" test -n "$listed"
+  attach 'USB\VID_C4E2&PID_8352\A7X2249'
   mkdir -p "$install_dir"
   make_package 0102
   mv "$install_dir/orvale-0102.dfu" "$work/orvale-0102.dfu"

@@ -7,7 +7,9 @@
 #include <setupapi.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -18,6 +20,15 @@ constexpr GUID kUsbDeviceClass = {0x88BAE032, 0x5A81, 0x49F0,
 // {5E1C7A93-2B64-4D0F-9A83-C61E27B4D850}, the Orvale device interface class.
 constexpr GUID kOrvaleInterface = {0x5E1C7A93, 0x2B64, 0x4D0F,
                                    {0x9A, 0x83, 0xC6, 0x1E, 0x27, 0xB4, 0xD8, 0x50}};
+
+struct DeviceInfoSetCloser {
+  void operator()(void* set) const { SetupDiDestroyDeviceInfoList(set); }
+};
+using DeviceInfoSet = std::unique_ptr<void, DeviceInfoSetCloser>;
+struct KeyCloser {
+  void operator()(HKEY key) const { RegCloseKey(key); }
+};
+using Key = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
 int failed(const char* what) {
   std::fprintf(stderr, "attach_device: %s failed, error %lu\n", what, GetLastError());
@@ -31,8 +42,10 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "usage: attach_device.exe INSTANCE_ID\n");
     return 2;
   }
-  HDEVINFO set = SetupDiCreateDeviceInfoList(&kUsbDeviceClass, nullptr);
-  if (set == INVALID_HANDLE_VALUE) return failed("SetupDiCreateDeviceInfoList");
+  HDEVINFO created = SetupDiCreateDeviceInfoList(&kUsbDeviceClass, nullptr);
+  if (created == INVALID_HANDLE_VALUE) return failed("SetupDiCreateDeviceInfoList");
+  const DeviceInfoSet owned(created);
+  HDEVINFO set = owned.get();
   SP_DEVINFO_DATA device{};
   device.cbSize = sizeof device;
   if (!SetupDiCreateDeviceInfoW(set, argv[1], &kUsbDeviceClass, nullptr, nullptr, 0, &device)) {
@@ -55,23 +68,23 @@ int wmain(int argc, wchar_t** argv) {
     return failed("SetupDiGetDeviceInterfaceDetailW");
   }
   const std::wstring path = detail[0].DevicePath;
-  SetupDiDestroyDeviceInfoList(set);
 
-  // The interface's key is named after its path with \\?\ written ##?#; its reference string,
-  // none here, is the "#" subkey.
-  const std::wstring key =
-      L"System\\CurrentControlSet\\Control\\DeviceClasses\\{5e1c7a93-2b64-4d0f-9a83-"
-      L"c61e27b4d850}\\##?#" + path.substr(4) + L"\\#\\Control";
-  HKEY control = nullptr;
+  // The interface's key is under its class, which ends the path, and is named after the path
+  // with \\?\ written ##?#; its reference string, none here, is the "#" subkey.
+  const std::wstring key = L"System\\CurrentControlSet\\Control\\DeviceClasses\\" +
+                           path.substr(path.rfind(L'#') + 1) + L"\\##?#" + path.substr(4) +
+                           L"\\#\\Control";
+  HKEY createdKey = nullptr;
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                      &control, nullptr) != ERROR_SUCCESS) {
+                      &createdKey, nullptr) != ERROR_SUCCESS) {
     return failed("RegCreateKeyExW");
   }
+  const Key control(createdKey);
   const DWORD linked = 1;
-  const LSTATUS status = RegSetValueExW(control, L"Linked", 0, REG_DWORD,
-                                        reinterpret_cast<const BYTE*>(&linked), sizeof linked);
-  RegCloseKey(control);
-  if (status != ERROR_SUCCESS) return failed("RegSetValueExW");
+  if (RegSetValueExW(control.get(), L"Linked", 0, REG_DWORD,
+                     reinterpret_cast<const BYTE*>(&linked), sizeof linked) != ERROR_SUCCESS) {
+    return failed("RegSetValueExW");
+  }
   std::printf("%ls\n", path.c_str());
   return 0;
 }
