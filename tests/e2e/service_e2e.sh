@@ -503,6 +503,10 @@ scenario_absent() {
   check "two tool runs" state_is absent_runs 0
 }
 
+# The same at real time: the removal settles while the arrival's handler still waits its 5 s, and
+# is announced as soon as the handler returns, before the run has ended.
+scenario_absent_real_time() { divisor=1 scenario_absent; }
+
 scenario_no_package() {
   setup_test_host none mode=runtime version=0100
   cp "$install_dir/dfu-util.state" "$work/state-before"

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <deque>
 #include <utility>
 
 #include "platform/thread.h"
@@ -27,7 +28,8 @@ std::string productOf(const std::string& path) {
 
 }  // namespace
 
-BusFollower::BusFollower(Text eventsFile, TestHostServiceManager& manager, Clock& settleClock)
+BusFollower::BusFollower(Text eventsFile, TestHostServiceManager& manager,
+                         DividedClock& settleClock)
     : eventsFile_(std::move(eventsFile)), manager_(manager), settleClock_(settleClock) {}
 
 void BusFollower::start() {
@@ -52,8 +54,14 @@ bool BusFollower::settleTime(const std::string& line, std::uint32_t& millisecond
 }
 
 void BusFollower::follow() {
+  struct Due {
+    std::string line;
+    ULONGLONG readAt;  // GetTickCount64 when the line was read
+    std::uint32_t settle;
+  };
   long offset = 0;
   std::string pending;
+  std::deque<Due> due;
   for (;;) {
     // Whatever the device and the scenario appended since the last look, whole lines only.
     if (std::FILE* in = _wfopen(asWide(eventsFile_.c_str()), L"rb")) {
@@ -72,11 +80,20 @@ void BusFollower::follow() {
       pending.erase(0, end + 1);
       if (!line.empty() && line.back() == '\r') line.pop_back();
       std::uint32_t settle = 0;
-      if (!settleTime(line, settle)) continue;
-      settleClock_.sleep(settle);
+      if (settleTime(line, settle)) due.push_back({std::move(line), GetTickCount64(), settle});
+    }
+    if (!due.empty()) {
+      // The settling time left, before the divisor: what has passed counts times the divisor.
+      const ULONGLONG passed = (GetTickCount64() - due.front().readAt) * settleClock_.divisor();
+      if (passed < due.front().settle) {
+        settleClock_.sleep(static_cast<std::uint32_t>(due.front().settle - passed));
+      }
+      const std::string line = std::move(due.front().line);
+      due.pop_front();
       const bool leaves = startsWith(line, kLeave);
       const std::string path = line.substr(leaves ? sizeof kLeave - 1 : sizeof kArrive - 1);
       manager_.announce(leaves ? kDbtDeviceRemoveComplete : kDbtDeviceArrival, fromUtf8(path));
+      continue;  // the next line may be due already
     }
     Sleep(10);
   }

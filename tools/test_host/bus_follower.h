@@ -6,8 +6,8 @@
 #include <set>
 #include <string>
 
-#include "platform/clock.h"
 #include "platform/text.h"
+#include "tools/test_host/divided_clock.h"
 #include "tools/test_host/test_host_service_manager.h"
 
 namespace qwus {
@@ -21,11 +21,13 @@ inline constexpr std::uint32_t kFirstBindingSettle = 3000;
 
 // Follows a bus events file: lines "leave PATH" and "arrive PATH", appended by the emulated device
 // when it re-enumerates and by a scenario when a person plugs it in or pulls it out. Each line is
-// announced in turn, after its settling time on `clock`, as DBT_DEVICEREMOVECOMPLETE or
-// DBT_DEVICEARRIVAL for PATH.
+// announced in turn as DBT_DEVICEREMOVECOMPLETE or DBT_DEVICEARRIVAL for PATH, its settling time
+// (divided as `settleClock` divides) after it was read: a line whose time passed while the
+// service handled the one before is announced as soon as the handler returns, as Windows queues a
+// service's device events.
 class BusFollower {
  public:
-  BusFollower(Text eventsFile, TestHostServiceManager& manager, Clock& settleClock);
+  BusFollower(Text eventsFile, TestHostServiceManager& manager, DividedClock& settleClock);
 
   // Starts following on a thread of its own, which lasts as long as the process.
   void start();
@@ -39,7 +41,7 @@ class BusFollower {
 
   Text eventsFile_;
   TestHostServiceManager& manager_;
-  Clock& settleClock_;
+  DividedClock& settleClock_;
   std::set<std::string> boundProducts_;
 };
 

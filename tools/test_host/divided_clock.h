@@ -15,6 +15,9 @@ class DividedClock final : public Clock {
 
   void sleep(std::uint32_t milliseconds) override { inner_.sleep(milliseconds / divisor_); }
 
+  // What every wait is divided by.
+  std::uint32_t divisor() const { return divisor_; }
+
  private:
   Clock& inner_;
   std::uint32_t divisor_;
