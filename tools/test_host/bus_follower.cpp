@@ -26,6 +26,15 @@ std::string productOf(const std::string& path) {
   return at == std::string::npos ? path : path.substr(at, 8);
 }
 
+// A line read from the file, waiting for its settling time.
+struct Due {
+  // cppcheck-suppress unusedStructMember ; read in follow(), which cppcheck does not connect
+  std::string line;
+  // cppcheck-suppress unusedStructMember ; GetTickCount64 when the line was read
+  ULONGLONG readAt;
+  std::uint32_t settle;
+};
+
 }  // namespace
 
 BusFollower::BusFollower(Text eventsFile, TestHostServiceManager& manager,
@@ -54,11 +63,6 @@ bool BusFollower::settleTime(const std::string& line, std::uint32_t& millisecond
 }
 
 void BusFollower::follow() {
-  struct Due {
-    std::string line;
-    ULONGLONG readAt;  // GetTickCount64 when the line was read
-    std::uint32_t settle;
-  };
   long offset = 0;
   std::string pending;
   std::deque<Due> due;
