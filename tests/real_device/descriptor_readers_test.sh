@@ -2,7 +2,9 @@
 # Readers that are not ours read the emulated Orvale device inside the umockdev testbed: lsusb -v
 # (usbutils) prints its descriptors, its strings and its BOS; pyusb over libusb fetches the
 # Microsoft OS 2.0 descriptor set as Windows does (ms_os_descriptors_reader.py), in runtime and DFU
-# mode, and finds none when the state file says ms_os_descriptors=0.
+# mode, and finds none when the state file says ms_os_descriptors=0. The composite layouts
+# (runtime_interfaces=2, with and without ms_os_subsets=1) and a DFU-mode bcdDevice of its own
+# (dfu_version) read as the state file says.
 #   descriptor_readers_test.sh ORVALE_USB_DEVICE READER_PY RESULTS_DIR
 # Writes a JUnit report RESULTS_DIR/e2e_device-descriptor-readers.xml.
 set -uo pipefail
@@ -12,7 +14,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../e2e/checks.sh"
 
 # Every check below runs on every pass: fewer means one was skipped.
-expected_checks=35
+expected_checks=51
 work=$(mktemp -d)
 finish() {
   ((checks == expected_checks)) || fail "$expected_checks checks expected, $checks ran"
@@ -126,6 +128,28 @@ has_line "$name" 'bcdUSB 2.00'
 has_line "$name" 'iSerial 3 OTHER0001'
 no_bos "$name"
 
+# The composite runtime firmware: the DFU interface 0 and a vendor-specific interface 1; DFU mode
+# is the DFU interface alone. A DFU-mode version of its own shows in DFU mode only.
+name='lsusb composite'
+lsusb_run "$name" 'runtime_interfaces=2' c4e2:
+has_line "$name" 'bNumInterfaces 2'
+has_line "$name" 'bInterfaceNumber 1'
+has_line "$name" 'bInterfaceClass 255'
+has_line "$name" 'iInterface 5 Orvale Data'
+has_line "$name" 'bcdDevice 1.00'
+name='lsusb composite in DFU mode'
+lsusb_run "$name" 'mode=dfu
+runtime_interfaces=2
+dfu_version=0200' c4e2:
+has_line "$name" 'bNumInterfaces 1'
+has_line "$name" 'bcdDevice 2.00'
+name='lsusb composite with subsets'
+lsusb_run "$name" 'runtime_interfaces=2
+ms_os_subsets=1
+dfu_version=0200' c4e2:
+has_line "$name" 'CapabilityData[4] 0xb2'
+has_line "$name" 'bcdDevice 1.00'
+
 found='BOS: 33 bytes, 1 capabilities
 platform capability D8DD60DF-4589-4CC7-9CD2-659D9E648A9F, 28 bytes
 MS OS 2.0: Windows 0x06030000, set of 162 bytes, vendor code 0x20, alt enum 0
@@ -145,5 +169,23 @@ ms_os_descriptors=0" /usr/bin/python3 "$reader"
   same_text "pyusb $mode without" "$work/pyusb $mode without.out" "device c4e2:$product, bcdUSB 2.00
 $none"
 done
+
+# The set of a composite device: WINUSB and the interface GUID inside a configuration subset and a
+# function subset for the DFU interface, 16 bytes more than the plain set.
+run 'pyusb composite' 'runtime_interfaces=2
+ms_os_subsets=1' /usr/bin/python3 "$reader"
+same_text 'pyusb composite' "$work/pyusb composite.out" "device c4e2:8351, bcdUSB 2.10
+BOS: 33 bytes, 1 capabilities
+platform capability D8DD60DF-4589-4CC7-9CD2-659D9E648A9F, 28 bytes
+MS OS 2.0: Windows 0x06030000, set of 178 bytes, vendor code 0x20, alt enum 0
+set header: Windows 0x06030000, 178 bytes
+configuration subset: configuration index 0, 168 bytes
+function subset: first interface 0, 160 bytes
+compatible ID 'WINUSB', sub-compatible ID ''
+registry property DeviceInterfaceGUIDs (REG_MULTI_SZ) = {5E1C7A93-2B64-4D0F-9A83-C61E27B4D850}"
+run 'pyusb composite without subsets' 'runtime_interfaces=2' /usr/bin/python3 "$reader"
+same_text 'pyusb composite without subsets' "$work/pyusb composite without subsets.out" \
+  "device c4e2:8351, bcdUSB 2.10
+$found"
 
 finished=1

@@ -93,6 +93,14 @@ def print_set(descriptor_set):
             strings = utf16(data)[:-2].split("\0")
             print("registry property %s (REG_MULTI_SZ) = %s" %
                   (utf16(name)[:-1], " | ".join(strings)))
+        elif kind in (1, 2) and length == 8:
+            # A subset header holds the descriptors after it, up to its own total length.
+            first, _, subset_length = struct.unpack("<BBH", body)
+            if subset_length < 8 or offset + subset_length > total:
+                fail("subset of %d bytes at %d" % (subset_length, offset))
+            print("%s subset: %s %d, %d bytes" % (
+                ("configuration", "configuration index", first, subset_length) if kind == 1 else
+                ("function", "first interface", first, subset_length)))
         else:
             print("descriptor type %d of %d bytes" % (kind, length))
         offset += length

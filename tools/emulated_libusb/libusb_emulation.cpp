@@ -313,10 +313,12 @@ int libusb_open(libusb_device* dev, libusb_device_handle** dev_handle) {
 void libusb_close(libusb_device_handle* dev_handle) { delete dev_handle; }
 
 // WinUSB sends no SET_CONFIGURATION: libusb's winusbx_submit_control_transfer completes the one
-// that names the active configuration (every emulated device's only one, 1) without sending it,
-// and refuses any other.
-int libusb_set_configuration(libusb_device_handle*, int configuration) {
-  return configuration == 1 ? LIBUSB_SUCCESS : LIBUSB_ERROR_NOT_SUPPORTED;
+// that names the active configuration (every emulated device's only one) without sending it, and
+// refuses any other.
+int libusb_set_configuration(libusb_device_handle* dev_handle, int configuration) {
+  const qwus::usbdevice::Bytes& active = dev_handle->dev->configuration;
+  const bool isActive = active.size() > 5 && configuration == active[5];
+  return isActive ? LIBUSB_SUCCESS : LIBUSB_ERROR_NOT_SUPPORTED;
 }
 
 int libusb_claim_interface(libusb_device_handle*, int) { return LIBUSB_SUCCESS; }

@@ -27,7 +27,9 @@ std::vector<BusDevice> devicesOnBus(const DeviceStateFile& state) {
     const bool dfu = state.mode == "dfu";
     orvale.isOrvale = true;
     orvale.identity.product = dfu ? 0x8352 : 0x8351;
-    orvale.identity.bcdDevice = parseVersion(state.version).value_or(0);
+    const std::string& version =
+        dfu && !state.dfuVersion.empty() ? state.dfuVersion : state.version;
+    orvale.identity.bcdDevice = parseVersion(version).value_or(0);
     orvale.identity.dfuMode = dfu;
     orvale.identity.altSettings = dfu ? state.altSettings : 1;
     orvale.identity.willDetach = !state.detachNeedsReset;
@@ -35,6 +37,10 @@ std::vector<BusDevice> devicesOnBus(const DeviceStateFile& state) {
     orvale.identity.interfaceNames =
         dfu ? dfuInterfaceNames(state.altSettings) : std::vector<std::string>{"Orvale"};
     orvale.identity.msOsDescriptors = state.msOsDescriptors;
+    // DFU mode is the bootloader's: the DFU interface alone, whatever the runtime firmware has.
+    orvale.identity.interfaces = dfu ? 1 : state.runtimeInterfaces;
+    orvale.identity.msOsSubsets = state.msOsSubsets;
+    orvale.identity.configurationValue = static_cast<std::uint8_t>(state.configuration);
     orvale.dfu.dfuMode = dfu;
     orvale.dfu.willDetach = !state.detachNeedsReset;
     orvale.identity.manifestationTolerant = !state.manifestWaitsForReset;

@@ -45,6 +45,9 @@ constexpr std::uint32_t kWindows81 = 0x06030000;  // the oldest Windows that rea
 
 constexpr std::uint16_t kSetHeaderLength = 10;
 constexpr std::uint16_t kSetHeaderType = 0x00;
+constexpr std::uint16_t kSubsetHeaderLength = 8;
+constexpr std::uint16_t kConfigurationSubsetType = 0x01;
+constexpr std::uint16_t kFunctionSubsetType = 0x02;
 constexpr std::uint16_t kCompatibleIdType = 0x03;
 constexpr std::uint16_t kRegistryPropertyType = 0x04;
 constexpr std::uint16_t kRegMultiSz = 7;
@@ -115,9 +118,17 @@ Bytes configurationDescriptor(const UsbIdentity& id) {
   const Bytes functional = dfuFunctionalDescriptor(id);
   body.insert(body.end(), functional.begin(), functional.end());
 
+  if (id.interfaces > 1) {
+    // A vendor-specific function with no endpoints beyond endpoint zero.
+    body.insert(body.end(), {9, kInterfaceType, 1, 0, 0, 0xFF, 0x00, 0x00,
+                             static_cast<std::uint8_t>(kFirstInterfaceString + id.altSettings)});
+  }
+
   Bytes d = {9, kConfigurationType};
   put16(d, static_cast<std::uint16_t>(9 + body.size()));
-  d.insert(d.end(), {1, 1, 0, 0x80, 50});  // one interface, configuration 1, bus powered, 100 mA
+  // no configuration string, bus powered, 100 mA
+  d.insert(d.end(),
+           {static_cast<std::uint8_t>(id.interfaces), id.configurationValue, 0, 0x80, 50});
   d.insert(d.end(), body.begin(), body.end());
   return d;
 }
@@ -134,6 +145,8 @@ Bytes stringDescriptor(const UsbIdentity& id, std::uint8_t index) {
   } else if (index - kFirstInterfaceString < static_cast<int>(id.interfaceNames.size())) {
     // The indices below kFirstInterfaceString are all taken above.
     text = id.interfaceNames[index - kFirstInterfaceString];
+  } else if (id.interfaces > 1 && index == kFirstInterfaceString + id.altSettings) {
+    text = kDataInterfaceName;
   } else {
     return {};
   }
@@ -162,7 +175,24 @@ Bytes bosDescriptor(const UsbIdentity& id) {
 
 Bytes msOs20DescriptorSet(const UsbIdentity& id) {
   if (!id.msOsDescriptors) return {};
-  const Bytes features = msOs20Features();
+  Bytes features = msOs20Features();
+  if (id.msOsSubsets) {
+    Bytes function;
+    put16(function, kSubsetHeaderLength);
+    put16(function, kFunctionSubsetType);
+    function.insert(function.end(), {0, 0});  // bFirstInterface: the DFU interface; reserved
+    put16(function, static_cast<std::uint16_t>(kSubsetHeaderLength + features.size()));
+    function.insert(function.end(), features.begin(), features.end());
+    Bytes configuration;
+    put16(configuration, kSubsetHeaderLength);
+    put16(configuration, kConfigurationSubsetType);
+    // Windows takes this byte as the configuration's index, 0 for the first, whatever its
+    // bConfigurationValue.
+    configuration.insert(configuration.end(), {0, 0});
+    put16(configuration, static_cast<std::uint16_t>(kSubsetHeaderLength + function.size()));
+    configuration.insert(configuration.end(), function.begin(), function.end());
+    features = configuration;
+  }
   Bytes d;
   put16(d, kSetHeaderLength);
   put16(d, kSetHeaderType);

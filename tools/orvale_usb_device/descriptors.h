@@ -18,6 +18,7 @@ struct UsbIdentity {
   std::uint16_t bcdDevice = 0x0100;
   bool dfuMode = false;    // DFU-mode interface protocol (2) rather than runtime (1)
   int altSettings = 1;     // interface descriptors of the DFU interface
+  std::uint8_t configurationValue = 1;  // bConfigurationValue of the one configuration
   bool willDetach = true;  // bitWillDetach of the functional descriptor
   bool manifestationTolerant = true;  // bitManifestationTolerant of the functional descriptor
   std::uint16_t transferSize = 1024;
@@ -27,7 +28,16 @@ struct UsbIdentity {
   std::vector<std::string> interfaceNames;  // one per alternate setting
   // USB 2.1 with a BOS and a Microsoft OS 2.0 descriptor set; otherwise USB 2.0 without either.
   bool msOsDescriptors = true;
+  // 1: the DFU interface alone. 2: a composite device, the DFU interface 0 and a vendor-specific
+  // interface 1 named kDataInterfaceName.
+  int interfaces = 1;
+  // The descriptor set names WINUSB in a configuration subset and a function subset for the DFU
+  // interface, as a composite device's must, rather than for the whole device.
+  bool msOsSubsets = false;
 };
+
+// The name of a composite device's second interface.
+inline constexpr const char* kDataInterfaceName = "Orvale Data";
 
 // String descriptor indexes.
 inline constexpr std::uint8_t kManufacturerString = 1;
@@ -55,9 +65,10 @@ Bytes stringDescriptor(const UsbIdentity& id, std::uint8_t index);
 // The BOS: its header and one platform capability pointing to the Microsoft OS 2.0 descriptor set;
 // empty when the device has no Microsoft OS descriptors.
 Bytes bosDescriptor(const UsbIdentity& id);
-// The whole Microsoft OS 2.0 descriptor set of a single-function device: set header, compatible ID
-// WINUSB and the DeviceInterfaceGUIDs registry property naming kDeviceInterfaceClass; empty when
-// the device has no Microsoft OS descriptors.
+// The whole Microsoft OS 2.0 descriptor set: set header, compatible ID WINUSB and the
+// DeviceInterfaceGUIDs registry property naming kDeviceInterfaceClass, the last two inside a
+// configuration subset and a function subset for interface 0 when id.msOsSubsets; empty when the
+// device has no Microsoft OS descriptors.
 Bytes msOs20DescriptorSet(const UsbIdentity& id);
 
 }  // namespace qwus::usbdevice

@@ -54,7 +54,7 @@ ControlReply EmulatedDevice::standardRequest(const SetupPacket& setup) {
     case kGetStatus:
       return Bytes{0, 0};
     case kGetConfiguration:
-      return Bytes{1};
+      return Bytes{identity_.configurationValue};
     case kGetInterface:
       return Bytes{0};
     case kSetConfiguration:

@@ -30,6 +30,10 @@ std::string formatStateFile(const DeviceStateFile& s) {
       << "serial=" << s.serial << '\n'
       << "dfu_serial=" << s.dfuSerial << '\n'
       << "alt_settings=" << s.altSettings << '\n'
+      << "configuration=" << s.configuration << '\n'
+      << "dfu_version=" << s.dfuVersion << '\n'
+      << "runtime_interfaces=" << s.runtimeInterfaces << '\n'
+      << "ms_os_subsets=" << (s.msOsSubsets ? 1 : 0) << '\n'
       << "absent_runs=" << s.absentRuns << '\n'
       << "absent_after_detach=" << s.absentAfterDetach << '\n'
       << "detach=" << (s.detachNeedsReset ? "reset" : "self") << '\n'
@@ -65,6 +69,16 @@ std::optional<DeviceStateFile> parseStateFile(std::string_view text) {
       s.dfuSerial = value;
     } else if (key == "alt_settings") {
       ok &= parseInt(value, s.altSettings) && s.altSettings >= 1 && s.altSettings <= 8;
+    } else if (key == "configuration") {
+      ok &= parseInt(value, s.configuration) && s.configuration >= 1 && s.configuration <= 255;
+    } else if (key == "dfu_version") {
+      ok &= value.empty() || parseVersion(value).has_value();
+      s.dfuVersion = value;
+    } else if (key == "runtime_interfaces") {
+      ok &= parseInt(value, s.runtimeInterfaces) && s.runtimeInterfaces >= 1 &&
+            s.runtimeInterfaces <= 2;
+    } else if (key == "ms_os_subsets") {
+      ok &= parseFlag(value, s.msOsSubsets);
     } else if (key == "absent_runs") {
       ok &= parseInt(value, s.absentRuns);
     } else if (key == "absent_after_detach") {

@@ -17,6 +17,14 @@ struct DeviceStateFile {
   std::string serial = "A7X2249";
   std::string dfuSerial;  // the serial number in DFU mode; empty: the same
   int altSettings = 1;    // alternate settings of the DFU-mode interface
+  int configuration = 1;  // bConfigurationValue of the one configuration
+  std::string dfuVersion;  // bcdDevice in DFU mode; empty: `version`, the held image's
+  // Interfaces in runtime mode: 1, the DFU interface alone, or 2, a composite device whose
+  // interface 1 is a vendor-specific function of its own.
+  int runtimeInterfaces = 1;
+  // "ms_os_subsets=1": the MS OS 2.0 set puts WINUSB in a function subset for the DFU interface
+  // instead of naming it for the whole device.
+  bool msOsSubsets = false;
   // Misbehaviour on request.
   int absentRuns = 0;             // the device is off the bus for this many more runs
   int absentAfterDetach = 0;      // after a detach, it stays away for this many runs

@@ -13,6 +13,10 @@ TEST(StateFile, RoundTripsEveryKey) {
   s.serial = "A 7,X";
   s.dfuSerial = "B1";
   s.altSettings = 3;
+  s.configuration = 2;
+  s.dfuVersion = "0200";
+  s.runtimeInterfaces = 2;
+  s.msOsSubsets = true;
   s.absentRuns = 1;
   s.absentAfterDetach = 4;
   s.detachNeedsReset = s.downloadError = s.accessDenied = s.otherDevice = true;
@@ -26,7 +30,9 @@ TEST(StateFile, RoundTripsEveryKey) {
 TEST(StateFile, RefusesValuesItCannotTake) {
   for (const char* text : {"mode=boot\n", "version=0100x\n", "version=01AB\n", "alt_settings=0\n",
                            "absent_runs=-1\n", "download_error=yes\n", "detach=never\n",
-                           "manifest=reset\n", "ms_os_descriptors=no\n"}) {
+                           "manifest=reset\n", "ms_os_descriptors=no\n", "dfu_version=02\n",
+                           "runtime_interfaces=3\n", "runtime_interfaces=0\n",
+                           "ms_os_subsets=2\n", "configuration=0\n", "configuration=256\n"}) {
     EXPECT_FALSE(parseStateFile(text)) << text;
   }
   const auto partial = parseStateFile("version=0102\r\nunknown=1\nno equals sign\n");

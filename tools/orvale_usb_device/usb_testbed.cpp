@@ -272,7 +272,8 @@ bool UsbTestbed::add(const BusDevice& device, std::string& error) {
       attributeLine("bcdDevice", hex4(id.bcdDevice)) +
       attributeLine("busnum", "1") + attributeLine("devnum", std::to_string(device.devnum)) +
       attributeLine("dev", "189:" + std::to_string(device.devnum - 1)) +
-      attributeLine("speed", "480") + attributeLine("bConfigurationValue", "1") +
+      attributeLine("speed", "480") +
+      attributeLine("bConfigurationValue", std::to_string(id.configurationValue)) +
       attributeLine("bNumConfigurations", "1") + attributeLine("manufacturer", id.manufacturer) +
       attributeLine("product", id.productName) + attributeLine("serial", id.serial) +
       "H: descriptors=" + hex + "\n";
