@@ -35,6 +35,22 @@ def package_version(path):
     return data[-16] | data[-15] << 8
 
 
+def listed_value(line, key):
+    """The value of `key` ("cfg=", say) in a dfu-util listing line as the service reads it: from
+    the key's first occurrence to the next comma or the line's end, trimmed; None without the
+    key. The serial number also loses every double quote."""
+    start = line.find(key)
+    if start < 0:
+        return None
+    value = line[start + len(key):].split(",", 1)[0]
+    return (value.replace('"', "") if key == "serial=" else value).strip()
+
+
+def runtime_line(output):
+    """The first line of a listing that names the device in runtime mode, or None."""
+    return next((line for line in output.splitlines() if "[c4e2:8351]" in line), None)
+
+
 class Outcome:
     """A dfu-util run: its exit status, its output, and whether it asked for a USB reset."""
 
@@ -115,8 +131,11 @@ class Sessions:
                            "rule); unplug and replug it to bring it back to runtime mode")
         return None
 
-    def detach_command(self, serial):
-        return ["dfu-util", "-d", DEVICE_IDS, "-S", serial, "-c", "1", "-e"]
+    def listing_command(self):
+        return ["dfu-util", "-l"]
+
+    def detach_command(self, serial, configuration):
+        return ["dfu-util", "-d", DEVICE_IDS, "-S", serial, "-c", configuration, "-e"]
 
     def download_command(self, serial, package):
         return ["dfu-util", "-d", DEVICE_IDS, "-S", serial, "-D", package]
@@ -128,8 +147,11 @@ class Sessions:
         env["LD_PRELOAD"] = ":".join(filter(None, [env.get("LD_PRELOAD"), self.shim]))
         return Outcome(self._run(argv, env))
 
-    def detach(self, serial):
-        return self._dfu_util(self.detach_command(serial))
+    def listing(self):
+        return self._dfu_util(self.listing_command())
+
+    def detach(self, serial, configuration):
+        return self._dfu_util(self.detach_command(serial, configuration))
 
     def download(self, serial, package):
         return self._dfu_util(self.download_command(serial, package))

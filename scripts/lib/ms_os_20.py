@@ -15,6 +15,8 @@ DEVICE_CAPABILITY_TYPE = 0x10
 PLATFORM_CAPABILITY = 0x05
 
 SET_HEADER = 0
+CONFIGURATION_SUBSET = 1
+FUNCTION_SUBSET = 2
 COMPATIBLE_ID = 3
 REGISTRY_PROPERTY = 4
 
@@ -42,8 +44,13 @@ def _utf16(data):
 
 def parse_set(data):
     """The features of a descriptor set: {"header": (windows, total) or None, "compatible_ids":
-    [...], "properties": [(data type, name, data bytes)], "errors": [...]}."""
-    found = {"header": None, "compatible_ids": [], "properties": [], "errors": []}
+    [...], "properties": [(data type, name, data bytes)], "errors": [...], "winusb_scopes": [...],
+    "function_subsets": [...]}. winusb_scopes holds, for each compatible ID WINUSB, the first
+    interface of the function subset it stands in, or None when it is for the whole device;
+    function_subsets the first interface of each function subset."""
+    found = {"header": None, "compatible_ids": [], "properties": [], "errors": [],
+             "winusb_scopes": [], "function_subsets": []}
+    function, function_end = None, 0
     offset = 0
     while offset + 4 <= len(data):
         length, kind = struct.unpack_from("<HH", data, offset)
@@ -51,10 +58,18 @@ def parse_set(data):
             found["errors"].append(f"a descriptor at byte {offset} has a bad wLength {length}")
             return found
         body = data[offset:offset + length]
-        if kind == SET_HEADER and offset == 0 and length >= 10:
+        if function is not None and offset >= function_end:
+            function = None
+        if kind == FUNCTION_SUBSET and length >= 8:
+            function = body[4]
+            function_end = offset + struct.unpack_from("<H", body, 6)[0]
+            found["function_subsets"].append(function)
+        elif kind == SET_HEADER and offset == 0 and length >= 10:
             found["header"] = struct.unpack_from("<IH", body, 4)
         elif kind == COMPATIBLE_ID and length >= 20:
             found["compatible_ids"].append(body[4:12].rstrip(b"\0").decode("ascii", "replace"))
+            if found["compatible_ids"][-1] == "WINUSB":
+                found["winusb_scopes"].append(function)
         elif kind == REGISTRY_PROPERTY and length >= 10:
             data_type, name_length = struct.unpack_from("<HH", body, 4)
             name = body[8:8 + name_length]
@@ -103,3 +118,27 @@ def problems(bcd_usb, bos, bos_error, msos_set, msos_error, interface_guid):
     elif _utf16(guids[0][2]).upper() != (interface_guid + "\0\0").upper():
         found.append(f"DeviceInterfaceGUIDs is {_utf16(guids[0][2])!r}, not {interface_guid}")
     return found
+
+
+def composite_problems(interfaces, dfu_interface, msos_set):
+    """What, in a device with the interface numbers `interfaces`, keeps Windows from binding WinUSB
+    to the DFU interface alone while the composite driver keeps the others; empty when nothing
+    does. Windows reads a set without subsets as the whole device's."""
+    parsed = parse_set(msos_set or b"")
+    if len(interfaces) == 1:
+        if parsed["function_subsets"]:
+            return ["a function subset in a device of one interface, where Windows takes only a "
+                    "set for the whole device"]
+        return []
+    others = ", ".join(str(n) for n in interfaces if n != dfu_interface)
+    if msos_set is None:
+        return [f"{len(interfaces)} interfaces and no MS OS 2.0 set: the driver package, which "
+                "names the whole device, would take interface " + others + " from its driver"]
+    if None in parsed["winusb_scopes"]:
+        return [f"{len(interfaces)} interfaces, and the MS OS 2.0 set names WINUSB for the whole "
+                "device: WinUSB would replace the composite driver and interface " + others +
+                " would lose its driver"]
+    if dfu_interface not in parsed["winusb_scopes"]:
+        return [f"{len(interfaces)} interfaces, and no function subset for the DFU interface "
+                f"{dfu_interface} names WINUSB"]
+    return []

@@ -43,6 +43,11 @@ def dfu_interfaces(device):
     return list(found.values())
 
 
+def interface_numbers(device):
+    """The numbers of the first configuration's interfaces, each once, in order."""
+    return sorted({interface.bInterfaceNumber for interface in device[0]})
+
+
 def control_in(device, request_type, request, value, index, length):
     """(bytes, None) or (None, what went wrong)."""
     try:
@@ -54,6 +59,7 @@ def control_in(device, request_type, request, value, index, length):
 def read(device):
     info = {"product": device.idProduct, "bcdDevice": device.bcdDevice, "bcdUSB": device.bcdUSB,
             "bus": device.bus, "address": device.address, "dfu_interfaces": dfu_interfaces(device),
+            "interfaces": interface_numbers(device),
             "serial": None, "open_error": None, "bos": None, "bos_error": None,
             "msos_set": None, "msos_error": None}
     try:

@@ -33,13 +33,16 @@ run() {
   "$check_device" "${args[@]}" >"$work/$name.out" 2>&1
   echo $? >"$work/$name.status"
 }
-# The verdicts of rules 1 to 5, in order, e.g. "PASS SKIP PASS PASS PASS".
-verdicts() { awk '$1 ~ /^(PASS|FAIL|SKIP)$/ && $2 ~ /^[1-5]$/ { v[$2] = $1 }
-  END { print v[1], v[2], v[3], v[4], v[5] }' "$work/$1.out"; }
+# The verdicts of rules 1 to 7, in order, e.g. "PASS SKIP PASS PASS PASS PASS PASS".
+verdicts() {
+  awk '$1 ~ /^(PASS|FAIL|SKIP)$/ && $2 ~ /^[1-7]$/ { v[$2] = $1 }
+    END { print v[1], v[2], v[3], v[4], v[5], v[6], v[7] }' "$work/$1.out"
+}
 state_of() { sed -n "s/^$2=//p" "$work/$1.state"; }
 says() { grep -qF -- "$2" "$work/$1.out" || { echo "  $1 said:"; sed 's/^/    /' "$work/$1.out"; false; }; }
 
-# name | package | state | exit status | verdicts of rules 1-5 | mode and version at the end
+pkg=$work/orvale-0102.dfu
+# name | package | state | exit status | verdicts of rules 1-7 | mode and version at the end
 while IFS='|' read -r name package state status expected end; do
   read -r -a keys <<<"$state"
   run "$name" "$package" "${keys[@]}"
@@ -47,15 +50,23 @@ while IFS='|' read -r name package state status expected end; do
   check "$name: $expected" test "$(verdicts "$name")" = "$expected"
   check "$name: ends in $end" test "$(state_of "$name" mode) $(state_of "$name" version)" = "$end"
 done <<TABLE
-works|-|mode=runtime|0|PASS SKIP PASS PASS PASS|runtime 0100
-works-upgraded|$work/orvale-0102.dfu|mode=runtime|0|PASS PASS PASS PASS PASS|runtime 0102
-found-in-dfu|$work/orvale-0102.dfu|mode=dfu|0|SKIP PASS PASS PASS PASS|runtime 0102
-slow-to-return|-|absent_after_detach=3|0|PASS SKIP PASS PASS PASS|runtime 0100
-detach-on-reset|$work/orvale-0102.dfu|detach=reset|1|FAIL SKIP SKIP SKIP SKIP|runtime 0100
-waits-for-reset|$work/orvale-0102.dfu|manifest=wait-reset|1|PASS FAIL PASS PASS PASS|dfu 0100
-no-ms-os|-|ms_os_descriptors=0|1|PASS SKIP FAIL PASS PASS|runtime 0100
-other-serial|-|dfu_serial=B0000|1|PASS SKIP PASS FAIL PASS|runtime 0100
-alternates|-|alt_settings=3|1|PASS SKIP PASS PASS FAIL|runtime 0100
+works|-|mode=runtime|0|PASS SKIP PASS PASS PASS PASS PASS|runtime 0100
+works-upgraded|$pkg|mode=runtime|0|PASS PASS PASS PASS PASS PASS PASS|runtime 0102
+found-in-dfu|$pkg|mode=dfu|0|SKIP PASS PASS PASS PASS PASS PASS|runtime 0102
+slow-to-return|-|absent_after_detach=3|0|PASS SKIP PASS PASS PASS PASS PASS|runtime 0100
+detach-on-reset|$pkg|detach=reset|1|FAIL SKIP SKIP PASS SKIP SKIP PASS|runtime 0100
+waits-for-reset|$pkg|manifest=wait-reset|1|PASS FAIL PASS PASS PASS PASS PASS|dfu 0100
+no-ms-os|-|ms_os_descriptors=0|1|PASS SKIP FAIL PASS PASS PASS PASS|runtime 0100
+other-serial|$pkg|dfu_serial=B0000|0|PASS PASS PASS PASS PASS PASS PASS|runtime 0102
+comma-serial|-|serial=A7,X2249|1|FAIL SKIP SKIP FAIL SKIP SKIP PASS|runtime 0100
+alternates|-|alt_settings=3|1|PASS SKIP PASS PASS FAIL PASS PASS|runtime 0100
+own-dfu-version|-|dfu_version=0200|1|PASS SKIP PASS PASS PASS FAIL PASS|runtime 0100
+own-dfu-version-pkg|$pkg|dfu_version=0101|1|PASS SKIP PASS PASS PASS FAIL PASS|runtime 0100
+held-none|$pkg|dfu_version=0000|0|PASS PASS PASS PASS PASS PASS PASS|runtime 0102
+composite|-|runtime_interfaces=2|1|PASS SKIP PASS PASS PASS PASS FAIL|runtime 0100
+subsets|$pkg|runtime_interfaces=2 ms_os_subsets=1|0|PASS PASS PASS PASS PASS PASS PASS|runtime 0102
+one-interface-subsets|-|ms_os_subsets=1|1|PASS SKIP PASS PASS PASS PASS FAIL|runtime 0100
+other-configuration|-|configuration=2|0|PASS SKIP PASS PASS PASS PASS PASS|runtime 0100
 TABLE
 
 check "works: says it found a runtime device" says works "Found the Orvale device in runtime mode"
@@ -68,6 +79,12 @@ check "detach-on-reset: dfu-util's reset was skipped" says detach-on-reset \
 check "waits-for-reset: the last line says it is left in DFU mode" \
   grep -q "left in DFU mode" <(tail -n 1 "$work/waits-for-reset.out")
 check "no-ms-os: the fix names the INF way too" says no-ms-os "or install an INF"
+check "other-configuration: detaches with the listing's configuration" says other-configuration \
+  "-S A7X2249 -c 2 -e"
+check "other-serial: downloads naming the serial DFU mode lists" says other-serial \
+  "in DFU mode: each run names the device by the serial number it lists"
+check "own-dfu-version-pkg: says the service downloads nothing" says \
+  own-dfu-version-pkg "not downloaded: the service would download nothing (rule 6)"
 
 run absent - absent_runs=99
 check "no device: exit status 2" test "$(cat "$work/absent.status")" = 2
