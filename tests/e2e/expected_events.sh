@@ -144,7 +144,8 @@ expect_listing() {
   eng 4 'enter initDev 1'
   [[ $mode == 1 ]] || eng 4 'updev.mode is  0'
   eng 4 "curDev.version is $version targetVersion is 0102"
-  if [[ $version == 0102 ]]; then
+  # Four lower-case hexadecimal digits sort as their numbers do.
+  if [[ ! $version < 0102 ]]; then
     eng 4 'The device is latest version'
     eng 4 "analyseBuffer updev.mode $mode"
     eng 4 'return for latest build!'

@@ -675,6 +675,30 @@ scenario_other_serial() {
   reference_upgrade '' A7X2249 A7X2249 B0000 B0000
 }
 
+# A bootloader that reports its own version, 0200, in DFU mode: the service detaches the device at
+# 0100, finds it up to date in DFU mode, downloads nothing and removes itself, the device left in
+# DFU mode with its old image.
+scenario_dfu_version() {
+  setup_test_host 0102 mode=runtime version=0100 dfu_version=0200
+  plug_in
+  expect_arrival
+  expect_removal
+  expect_arrival
+  check "the DFU-mode run handled" wait_for 120 handled_runs 1
+  run_lane 1
+  expect_package_choice
+  expect_listing "$(runtime_line 0100)" 0 0100 A7X2249
+  expect_detach
+  run_lane 2
+  expect_package_choice
+  expect_listing "$(dfu_line 0200)" 1 0200 A7X2249
+  expect_outcome up-to-date A7X2249 0200 "$(dfu_line 0200)"
+  expect_handled
+  check_all_events
+  check "registration deleted" not_registered
+  expect_device dfu 0100
+}
+
 # Three alternate settings in DFU mode: the download names none, and the tool will not choose; the
 # run counts as handled and the device keeps its old version.
 scenario_alternates() {
