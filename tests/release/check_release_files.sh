@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Checks the release build's shipped files: the product within 512 KiB and the MSI within 1.5 MiB,
 # no debug sections in the shipped executable and DLL, and the product's debug information in
-# PRODUCT.debug, which the product names in its .gnu_debuglink section.
-#   check_release_files.sh OBJDUMP PRODUCT_EXE MESSAGES_DLL MSI
+# PRODUCT.debug, which the product names in its .gnu_debuglink section. Then the sizes that the
+# administrators' page gives of the MSI, the product, the tool and the tool's source folder: each
+# "about N KB" (or MB; 1 KB = 1024 bytes, as Explorer counts) within 15 % of the file's real size.
+#   check_release_files.sh OBJDUMP PRODUCT_EXE MESSAGES_DLL MSI TOOL_EXE TOOL_SOURCE_DIR ADMIN_DOC
 set -uo pipefail
-objdump=$1 product=$2 messages=$3 msi=$4
+[[ $# -eq 7 ]] || { echo "usage: $0 OBJDUMP PRODUCT MESSAGES MSI TOOL TOOL_SOURCE DOC"; exit 2; }
+objdump=$1 product=$2 messages=$3 msi=$4 tool=$5 tool_source=$6 doc=$7
 
 failures=0
 fail() { failures=$((failures + 1)); echo "FAILED: $*"; }
@@ -37,6 +40,36 @@ if sections "$product" | grep -q '^\.gnu_debuglink$'; then
 else
   fail "$(basename "$product") has no .gnu_debuglink"
 fi
+
+# stated_size NAME KEY BYTES: the one "about N KB|MB" on the one line of the page that holds KEY.
+stated_size() {
+  local name=$1 key=$2 bytes=$3 lines figures
+  [[ $bytes =~ ^[0-9]+$ && $bytes -gt 0 ]] || { fail "$name: no size measured"; return; }
+  lines=$(grep -F -e "$key" "$doc" | grep -E 'about [0-9][0-9,.]* [KM]B')
+  figures=$(grep -oE 'about [0-9][0-9,.]* [KM]B' <<<"$lines")
+  if [[ $(grep -c . <<<"$figures") -ne 1 ]]; then
+    fail "$(basename "$doc"): not exactly one \"about N KB\" on a line with $key"
+    return
+  fi
+  local verdict
+  verdict=$(awk -v figure="$figures" -v bytes="$bytes" 'BEGIN {
+    split(figure, part, " "); gsub(",", "", part[2])
+    stated = part[2] * (part[3] == "MB" ? 1048576 : 1024)
+    off = (stated - bytes) / bytes * 100
+    printf "%s %.1f", (off <= 15 && off >= -15) ? "ok" : "off", off }')
+  if [[ $verdict == ok* ]]; then
+    ok "$(basename "$doc") gives $name as $figures: $bytes bytes, ${verdict#ok } % off"
+  else
+    fail "$(basename "$doc") gives $name as $figures, but it is $bytes bytes" \
+      "(${verdict#off } % off, more than 15 %): correct the page"
+  fi
+}
+source_bytes=$(find "$tool_source" -type f -printf '%s\n' 2>/dev/null |
+  awk '{ s += $1 } END { print s }')
+stated_size "$(basename "$msi")" "\`build/windows-release/$(basename "$msi")\`" "$(wc -c <"$msi")"
+stated_size "$(basename "$product")" "| \`$(basename "$product")\` |" "$(wc -c <"$product")"
+stated_size "$(basename "$tool")" "| \`$(basename "$tool")\` |" "$(wc -c <"$tool")"
+stated_size "$(basename "$tool_source")" "| \`$(basename "$tool_source")\\\` |" "$source_bytes"
 
 echo "$failures failed"
 [[ $failures -eq 0 ]]
