@@ -10,6 +10,10 @@ MIN_WINDOWS_VERSION = 0x06030000
 DESCRIPTOR_INDEX = 7
 REG_MULTI_SZ = 7
 
+# The MS OS 1.0 string descriptor's index and signature.
+OS_STRING_INDEX = 0xEE
+OS_STRING_SIGNATURE = "MSFT100".encode("utf-16-le")
+
 BOS_TYPE = 0x0F
 DEVICE_CAPABILITY_TYPE = 0x10
 PLATFORM_CAPABILITY = 0x05
@@ -142,3 +146,44 @@ def composite_problems(interfaces, dfu_interface, msos_set):
         return [f"{len(interfaces)} interfaces, and no function subset for the DFU interface "
                 f"{dfu_interface} names WINUSB"]
     return []
+
+
+def os_string_vendor_code(string):
+    """The vendor code of an MS OS 1.0 string descriptor, or None when it is not one."""
+    if len(string) >= 18 and string[0] >= 18 and string[1] == 3 and \
+            string[2:16] == OS_STRING_SIGNATURE:
+        return string[16]
+    return None
+
+
+def problems_10(compat, compat_error, properties, properties_error, interface_guid):
+    """What keeps Windows from binding WinUSB with interface_guid through MS OS 1.0 descriptors
+    (the extended compat ID and the extended properties of interface 0), as sentences."""
+    found = []
+    if compat is None:
+        found.append(f"the extended compat ID request (wIndex 4) failed ({compat_error})")
+    else:
+        functions = [compat[at:at + 24] for at in range(16, len(compat) - 23, 24)]
+        ids = [(f[0], f[2:10].rstrip(b"\0").decode("ascii", "replace")) for f in functions]
+        if (0, "WINUSB") not in ids:
+            found.append(f"the extended compat ID names no WINUSB for interface 0 (found {ids})")
+    if properties is None:
+        return found + [f"the extended properties request (wIndex 5) failed ({properties_error})"]
+    offset, guids = 10, None
+    while offset + 14 <= len(properties):
+        size, data_type, name_length = struct.unpack_from("<IIH", properties, offset)
+        if size < 14:
+            break
+        name = _utf16(properties[offset + 10:offset + 10 + name_length]).rstrip("\0")
+        (value_length,) = struct.unpack_from("<I", properties, offset + 10 + name_length)
+        value = properties[offset + 14 + name_length:offset + 14 + name_length + value_length]
+        if name == "DeviceInterfaceGUIDs":
+            guids = (data_type, value)
+        offset += size
+    if guids is None:
+        found.append("the extended properties have no DeviceInterfaceGUIDs")
+    elif guids[0] != REG_MULTI_SZ:
+        found.append(f"DeviceInterfaceGUIDs has data type {guids[0]}, not 7 (REG_MULTI_SZ)")
+    elif _utf16(guids[1]).upper() != (interface_guid + "\0\0").upper():
+        found.append(f"DeviceInterfaceGUIDs is {_utf16(guids[1])!r}, not {interface_guid}")
+    return found

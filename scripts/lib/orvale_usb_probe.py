@@ -61,7 +61,7 @@ def read(device):
             "bus": device.bus, "address": device.address, "dfu_interfaces": dfu_interfaces(device),
             "interfaces": interface_numbers(device),
             "serial": None, "open_error": None, "bos": None, "bos_error": None,
-            "msos_set": None, "msos_error": None}
+            "msos_set": None, "msos_error": None, "msos10": None}
     try:
         info["serial"] = (usb.util.get_string(device, device.iSerialNumber)
                           if device.iSerialNumber else "")
@@ -81,7 +81,34 @@ def read(device):
     for key in ("bos", "msos_set"):
         if info[key] is not None:
             info[key] = info[key].hex()
+    info["msos10"] = read_ms_os_10(device)
     return info
+
+
+def read_whole(device, request_type, request, index):
+    """A descriptor that starts with its 32-bit length: its header first, then all of it."""
+    header, error = control_in(device, request_type, request, 0, index, 10)
+    if header is None or len(header) < 4:
+        return None, error or "short reply"
+    whole, error = control_in(device, request_type, request, 0, index,
+                              min(int.from_bytes(header[:4], "little"), 4096))
+    return whole, error
+
+
+def read_ms_os_10(device):
+    """The MS OS 1.0 descriptors as Windows fetches them, as hex texts, or None when the device
+    has no MS OS string descriptor (index 0xEE, "MSFT100")."""
+    string, _ = control_in(device, 0x80, 6, 0x0300 | ms_os_20.OS_STRING_INDEX, 0, 18)
+    vendor_code = ms_os_20.os_string_vendor_code(string or b"")
+    if vendor_code is None:
+        return None
+    found = {"vendor_code": vendor_code}
+    # The extended properties go to interface 0, as Windows sends them.
+    for key, request_type, index in (("compat", 0xC0, 4), ("properties", 0xC1, 5)):
+        data, error = read_whole(device, request_type, vendor_code, index)
+        found[key] = data.hex() if data is not None else None
+        found[key + "_error"] = error
+    return found
 
 
 def reset():

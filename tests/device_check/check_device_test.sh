@@ -57,6 +57,7 @@ slow-to-return|-|absent_after_detach=3|0|PASS SKIP PASS PASS PASS PASS PASS|runt
 detach-on-reset|$pkg|detach=reset|1|FAIL SKIP SKIP PASS SKIP SKIP PASS|runtime 0100
 waits-for-reset|$pkg|manifest=wait-reset|1|PASS FAIL PASS PASS PASS PASS PASS|dfu 0100
 no-ms-os|-|ms_os_descriptors=0|1|PASS SKIP FAIL PASS PASS PASS PASS|runtime 0100
+ms-os-1.0|$pkg|ms_os_descriptors=1.0|0|PASS PASS PASS PASS PASS PASS PASS|runtime 0102
 other-serial|$pkg|dfu_serial=B0000|0|PASS PASS PASS PASS PASS PASS PASS|runtime 0102
 comma-serial|-|serial=A7,X2249|1|FAIL SKIP SKIP FAIL SKIP SKIP PASS|runtime 0100
 alternates|-|alt_settings=3|1|PASS SKIP PASS PASS FAIL PASS PASS|runtime 0100
@@ -79,6 +80,8 @@ check "detach-on-reset: dfu-util's reset was skipped" says detach-on-reset \
 check "waits-for-reset: the last line says it is left in DFU mode" \
   grep -q "left in DFU mode" <(tail -n 1 "$work/waits-for-reset.out")
 check "no-ms-os: the fix names the INF way too" says no-ms-os "or install an INF"
+check "ms-os-1.0: says which descriptors bind WinUSB" says ms-os-1.0 \
+  "PASS 3 WinUSB binding: MS OS 1.0 descriptors bind WinUSB"
 check "other-configuration: detaches with the listing's configuration" says other-configuration \
   "-S A7X2249 -c 2 -e"
 check "other-serial: downloads naming the serial DFU mode lists" says other-serial \

@@ -37,6 +37,7 @@ std::vector<BusDevice> devicesOnBus(const DeviceStateFile& state) {
     orvale.identity.interfaceNames =
         dfu ? dfuInterfaceNames(state.altSettings) : std::vector<std::string>{"Orvale"};
     orvale.identity.msOsDescriptors = state.msOsDescriptors;
+    orvale.identity.msOs10 = state.msOs10;
     // DFU mode is the bootloader's: the DFU interface alone, whatever the runtime firmware has.
     orvale.identity.interfaces = dfu ? 1 : state.runtimeInterfaces;
     orvale.identity.msOsSubsets = state.msOsSubsets;

@@ -135,6 +135,13 @@ Bytes configurationDescriptor(const UsbIdentity& id) {
 
 Bytes stringDescriptor(const UsbIdentity& id, std::uint8_t index) {
   if (index == 0) return Bytes{4, kStringType, 0x09, 0x04};
+  if (index == kMsOs10StringIndex && id.msOs10) {
+    // qwSignature "MSFT100", bMS_VendorCode, bPad.
+    Bytes d = {18, kStringType};
+    putUtf16(d, "MSFT100", 0);
+    d.insert(d.end(), {kMsOsVendorCode, 0});
+    return d;
+  }
   std::string text;
   if (index == kManufacturerString) {
     text = id.manufacturer;
@@ -199,6 +206,43 @@ Bytes msOs20DescriptorSet(const UsbIdentity& id) {
   put32(d, kWindows81);
   put16(d, static_cast<std::uint16_t>(kSetHeaderLength + features.size()));
   d.insert(d.end(), features.begin(), features.end());
+  return d;
+}
+
+Bytes msOs10CompatibleId(const UsbIdentity& id) {
+  if (!id.msOs10) return {};
+  Bytes d;
+  put32(d, 16 + 24);  // dwLength: the header and one function section
+  put16(d, 0x0100);   // bcdVersion 1.00
+  put16(d, kMsOs10CompatibleIdIndex);
+  d.push_back(1);  // bCount
+  d.resize(16);    // reserved
+  d.insert(d.end(), {0, 1});  // bFirstInterfaceNumber: the DFU interface; reserved, 1
+  const std::string_view winusb = "WINUSB";
+  d.insert(d.end(), winusb.begin(), winusb.end());
+  d.resize(16 + 24);  // NUL padding, an empty subCompatibleID, reserved
+  return d;
+}
+
+Bytes msOs10Properties(const UsbIdentity& id) {
+  if (!id.msOs10) return {};
+  Bytes name;
+  putUtf16(name, "DeviceInterfaceGUIDs", 1);
+  Bytes data;
+  putUtf16(data, kDeviceInterfaceClass, 2);
+  Bytes section;
+  put32(section, static_cast<std::uint32_t>(14 + name.size() + data.size()));  // dwSize
+  put32(section, kRegMultiSz);
+  put16(section, static_cast<std::uint16_t>(name.size()));
+  section.insert(section.end(), name.begin(), name.end());
+  put32(section, static_cast<std::uint32_t>(data.size()));
+  section.insert(section.end(), data.begin(), data.end());
+  Bytes d;
+  put32(d, static_cast<std::uint32_t>(10 + section.size()));  // dwLength
+  put16(d, 0x0100);                                           // bcdVersion 1.00
+  put16(d, kMsOs10PropertiesIndex);
+  put16(d, 1);  // wCount
+  d.insert(d.end(), section.begin(), section.end());
   return d;
 }
 

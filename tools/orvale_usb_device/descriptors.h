@@ -34,6 +34,9 @@ struct UsbIdentity {
   // The descriptor set names WINUSB in a configuration subset and a function subset for the DFU
   // interface, as a composite device's must, rather than for the whole device.
   bool msOsSubsets = false;
+  // Microsoft's OS 1.0 descriptors (with msOsDescriptors false): the string descriptor 0xEE
+  // naming kMsOsVendorCode, and the extended compat ID and extended properties it leads to.
+  bool msOs10 = false;
 };
 
 // The name of a composite device's second interface.
@@ -46,9 +49,14 @@ inline constexpr std::uint8_t kSerialString = 3;
 inline constexpr std::uint8_t kFirstInterfaceString = 4;
 
 // The vendor request that answers the Microsoft OS 2.0 descriptor set: bRequest is the vendor
-// code the BOS announces, wIndex is MS_OS_20_DESCRIPTOR_INDEX.
+// code the BOS announces, wIndex is MS_OS_20_DESCRIPTOR_INDEX. The MS OS 1.0 descriptors use the
+// same vendor code, named by the string descriptor kMsOs10StringIndex, with wIndex 4 for the
+// extended compat ID and 5 for the extended properties.
 inline constexpr std::uint8_t kMsOsVendorCode = 0x20;
 inline constexpr std::uint16_t kMsOs20DescriptorIndex = 7;
+inline constexpr std::uint8_t kMsOs10StringIndex = 0xEE;
+inline constexpr std::uint16_t kMsOs10CompatibleIdIndex = 4;
+inline constexpr std::uint16_t kMsOs10PropertiesIndex = 5;
 
 // The device interface class WinUSB registers for the device: the class whose arrivals the service
 // watches (qwus::orvaleInterfaceClass in upgrade/orvale_device.h), in registry text form.
@@ -60,7 +68,8 @@ Bytes deviceDescriptor(const UsbIdentity& id);
 Bytes configurationDescriptor(const UsbIdentity& id);
 // The 9-byte DFU functional descriptor alone.
 Bytes dfuFunctionalDescriptor(const UsbIdentity& id);
-// String descriptor `index` (0: the language list, US English); empty when there is none.
+// String descriptor `index` (0: the language list, US English; kMsOs10StringIndex: the MS OS 1.0
+// string descriptor when id.msOs10); empty when there is none.
 Bytes stringDescriptor(const UsbIdentity& id, std::uint8_t index);
 // The BOS: its header and one platform capability pointing to the Microsoft OS 2.0 descriptor set;
 // empty when the device has no Microsoft OS descriptors.
@@ -70,5 +79,9 @@ Bytes bosDescriptor(const UsbIdentity& id);
 // configuration subset and a function subset for interface 0 when id.msOsSubsets; empty when the
 // device has no Microsoft OS descriptors.
 Bytes msOs20DescriptorSet(const UsbIdentity& id);
+// The MS OS 1.0 extended compat ID (WINUSB for interface 0) and extended properties
+// (DeviceInterfaceGUIDs naming kDeviceInterfaceClass); empty unless id.msOs10.
+Bytes msOs10CompatibleId(const UsbIdentity& id);
+Bytes msOs10Properties(const UsbIdentity& id);
 
 }  // namespace qwus::usbdevice

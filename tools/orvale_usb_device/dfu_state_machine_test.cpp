@@ -244,6 +244,51 @@ TEST(EmulatedDevice, AnswersMicrosoftOsDescriptorsOnlyWhenItHasThem) {
   }
 }
 
+// The MS OS 1.0 descriptors, byte by byte in Microsoft's published layout: the string descriptor
+// 0xEE ("MSFT100", vendor code 0x20), the extended compat ID (WINUSB for interface 0) and the
+// extended properties (DeviceInterfaceGUIDs, REG_MULTI_SZ).
+const Bytes kOsString = {0x12, 0x03, 'M', 0, 'S', 0, 'F', 0, 'T', 0, '1', 0, '0', 0, '0', 0,
+                         0x20, 0x00};
+const Bytes kCompatibleId = {
+    0x28, 0x00, 0x00, 0x00, 0x00, 0x01, 0x04, 0x00, 0x01, 0, 0, 0, 0, 0, 0, 0,  // 40 bytes, one
+    0x00, 0x01, 'W', 'I', 'N', 'U', 'S', 'B', 0, 0,  // interface 0, reserved 1, compatible ID
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};       // no sub-compatible ID, reserved
+Bytes extendedProperties() {
+  Bytes d = {0x92, 0x00, 0x00, 0x00, 0x00, 0x01, 0x05, 0x00, 0x01, 0x00,  // 146 bytes, one
+             0x88, 0x00, 0x00, 0x00, 0x07, 0x00, 0x00, 0x00, 0x2A, 0x00};  // 136, REG_MULTI_SZ
+  // The name and the data as in the MS OS 2.0 set's registry property.
+  d.insert(d.end(), kMsOs20Set.begin() + 38, kMsOs20Set.begin() + 80);
+  d.insert(d.end(), {0x50, 0x00, 0x00, 0x00});
+  d.insert(d.end(), kMsOs20Set.begin() + 82, kMsOs20Set.end());
+  return d;
+}
+
+TEST(EmulatedDevice, AnswersMicrosoftOs10DescriptorsAsPublished) {
+  for (const char* mode : {"runtime", "dfu"}) {
+    SCOPED_TRACE(mode);
+    DeviceStateFile state;
+    state.mode = mode;
+    state.msOsDescriptors = false;
+    state.msOs10 = true;
+    const BusDevice onBus = devicesOnBus(state).front();
+    EmulatedDevice device(onBus.identity, onBus.dfu);
+    const ControlReply descriptor = device.control({0x80, 6, 0x0100, 0, 18}, {});
+    ASSERT_TRUE(descriptor);
+    EXPECT_EQ((*descriptor)[2], 0x00);  // bcdUSB 2.00: no BOS
+    EXPECT_EQ((*descriptor)[3], 0x02);
+    EXPECT_EQ(device.control({0x80, 6, 0x03EE, 0, 18}, {}), kOsString);
+    EXPECT_EQ(device.control({0xC0, 0x20, 0, 4, 255}, {}), kCompatibleId);
+    EXPECT_EQ(device.control({0xC1, 0x20, 0, 5, 255}, {}), extendedProperties());
+    EXPECT_FALSE(device.control({0x80, 6, 0x0F00, 0, 5}, {}));
+    EXPECT_FALSE(device.control({0xC0, 0x20, 0, 7, 255}, {}));
+  }
+  // A device with MS OS 2.0 descriptors has no 0xEE string.
+  const BusDevice onBus = devicesOnBus(DeviceStateFile{}).front();
+  EmulatedDevice device(onBus.identity, onBus.dfu);
+  EXPECT_FALSE(device.control({0x80, 6, 0x03EE, 0, 18}, {}));
+  EXPECT_FALSE(device.control({0xC0, 0x20, 0, 4, 255}, {}));
+}
+
 TEST(Bus, StateAfterRunFollowsTheDevice) {
   DeviceStateFile state;
   state.absentAfterDetach = 2;

@@ -32,6 +32,13 @@ ControlReply EmulatedDevice::control(const SetupPacket& setup, const Bytes& data
              setup.value == 0 && setup.index == kMsOs20DescriptorIndex) {
     reply = msOs20DescriptorSet(identity_);
     if (reply->empty()) reply.reset();
+  } else if ((setup.requestType & ~1) == kVendorToHostDevice && setup.request == kMsOsVendorCode &&
+             (setup.index == kMsOs10CompatibleIdIndex || setup.index == kMsOs10PropertiesIndex)) {
+    // Windows asks for the extended properties of interface 0 with the interface as recipient
+    // (0xC1); the device answers either recipient.
+    reply = setup.index == kMsOs10CompatibleIdIndex ? msOs10CompatibleId(identity_)
+                                                    : msOs10Properties(identity_);
+    if (reply->empty()) reply.reset();
   }
   if (reply && reply->size() > setup.length) reply->resize(setup.length);
   return reply;

@@ -38,7 +38,7 @@ std::string formatStateFile(const DeviceStateFile& s) {
       << "absent_after_detach=" << s.absentAfterDetach << '\n'
       << "detach=" << (s.detachNeedsReset ? "reset" : "self") << '\n'
       << "manifest=" << (s.manifestWaitsForReset ? "wait-reset" : "self") << '\n'
-      << "ms_os_descriptors=" << (s.msOsDescriptors ? 1 : 0) << '\n'
+      << "ms_os_descriptors=" << (s.msOs10 ? "1.0" : s.msOsDescriptors ? "1" : "0") << '\n'
       << "download_error=" << (s.downloadError ? 1 : 0) << '\n'
       << "access=" << (s.accessDenied ? "denied" : "granted") << '\n'
       << "other_device=" << (s.otherDevice ? 1 : 0) << '\n';
@@ -90,7 +90,12 @@ std::optional<DeviceStateFile> parseStateFile(std::string_view text) {
       ok &= value == "self" || value == "wait-reset";
       s.manifestWaitsForReset = value == "wait-reset";
     } else if (key == "ms_os_descriptors") {
-      ok &= parseFlag(value, s.msOsDescriptors);
+      s.msOs10 = value == "1.0";
+      if (s.msOs10) {
+        s.msOsDescriptors = false;
+      } else {
+        ok &= parseFlag(value, s.msOsDescriptors);
+      }
     } else if (key == "download_error") {
       ok &= parseFlag(value, s.downloadError);
     } else if (key == "access") {

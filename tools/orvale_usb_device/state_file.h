@@ -33,6 +33,9 @@ struct DeviceStateFile {
   // dfuMANIFEST-WAIT-RESET for the host's USB reset before it runs the new image.
   bool manifestWaitsForReset = false;
   bool msOsDescriptors = true;    // "ms_os_descriptors=0": no BOS, no MS OS 2.0 set, USB 2.00
+  // "ms_os_descriptors=1.0": USB 2.00 with the older MS OS 1.0 descriptors instead: the string
+  // descriptor 0xEE, the extended compat ID and the extended properties.
+  bool msOs10 = false;
   bool downloadError = false;     // reports errWRITE during the download, keeps its firmware
   bool accessDenied = false;      // "access=denied": the device node cannot be opened
   bool otherDevice = false;       // an unrelated DFU-mode device is on the bus as well

@@ -22,6 +22,7 @@ TEST(StateFile, RoundTripsEveryKey) {
   s.detachNeedsReset = s.downloadError = s.accessDenied = s.otherDevice = true;
   s.manifestWaitsForReset = true;
   s.msOsDescriptors = false;
+  s.msOs10 = true;
   const auto back = parseStateFile(formatStateFile(s));
   ASSERT_TRUE(back);
   EXPECT_EQ(formatStateFile(*back), formatStateFile(s));
