@@ -104,7 +104,8 @@ check "no orvale-usb-device: exit status 2" test $? = 2
 check "no orvale-usb-device: says how to build it" says no-emulator "--target orvale_usb_device"
 
 # The MS OS 2.0 checks, one fault per set: each must be named, and the good set must pass, as
-# must the bytes docs/device-makers.md gives (its first two text blocks: BOS, then set).
+# must the bytes docs/device-makers.md gives (its first four text blocks: BOS and set, then the
+# composite device's BOS and set, which must also keep the second interface's driver).
 /usr/bin/python3 -B - "$root/scripts/lib" "$root/docs/device-makers.md" >"$work/ms-os.out" 2>&1 <<'PYTHON'
 import re, struct, sys
 sys.path.insert(0, sys.argv[1])
@@ -129,12 +130,13 @@ def page_blocks():
     section = open(sys.argv[2]).read().split("# Firmware that works on Windows\n")[1]
     blocks = re.findall(r"```text\n(.*?)```", section, re.S)
     return [bytes.fromhex("".join(re.match(r"(?:[0-9A-F]{2}(?: |$))*", line).group(0)
-                                  for line in block.splitlines())) for block in blocks[:2]]
+                                  for line in block.splitlines())) for block in blocks[:4]]
 
 good = make_set()
-page_bos, page_set = page_blocks()
+page_bos, page_set, composite_bos, composite_set = page_blocks()
 cases = [  # name, bcdUSB, BOS, set, a piece of the one problem expected ("" for none)
     ("the page's bytes", 0x0210, page_bos, page_set, ""),
+    ("the page's composite bytes", 0x0210, composite_bos, composite_set, ""),
     ("a good set", 0x0210, make_bos(), good, ""),
     ("a lower-case GUID", 0x0210, make_bos(), make_set(value=GUID.lower() + "\0\0"), ""),
     ("USB 2.00", 0x0200, make_bos(), good, "bcdUSB is 0200"),
@@ -155,9 +157,15 @@ for name, bcd_usb, bos, msos_set, expected in cases:
     found = ms_os_20.problems(bcd_usb, bos, "stall", msos_set, "stall", GUID)
     right = found == [] if not expected else len(found) == 1 and expected in found[0]
     print(f"{'ok' if right else 'FAILED'}\t{name}\t{found}")
+for name, msos_set, expected in [  # interface 0 the DFU interface, interface 1 another function
+        ("the page's composite set, two interfaces", composite_set, ""),
+        ("the page's plain set, two interfaces", page_set, "WINUSB for the whole device")]:
+    found = ms_os_20.composite_problems([0, 1], 0, msos_set)
+    right = found == [] if not expected else len(found) == 1 and expected in found[0]
+    print(f"{'ok' if right else 'FAILED'}\t{name}\t{found}")
 PYTHON
 check "the MS OS 2.0 checks ran to the end" test $? = 0
-check "the MS OS 2.0 checks: 14 cases" test "$(grep -c $'^\(ok\|FAILED\)\t' "$work/ms-os.out")" = 14
+check "the MS OS 2.0 checks: 17 cases" test "$(grep -c $'^\(ok\|FAILED\)\t' "$work/ms-os.out")" = 17
 while IFS=$'\t' read -r verdict name found; do
   check "MS OS 2.0: $name ($found)" test "$verdict" = ok
 done < <(grep $'^\(ok\|FAILED\)\t' "$work/ms-os.out")
