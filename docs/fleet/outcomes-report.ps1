@@ -1,6 +1,7 @@
 # One row per PC and Orvale device, from the outcome events that the subscription
-# outcomes-subscription.xml forwarded into the collector's ForwardedEvents log: the last outcome of
-# each device, with its versions. Run on the collector:
+# outcomes-subscription.xml forwarded into the collector's ForwardedEvents log: the newest outcome
+# of each device, with its versions, and whether the device was seen at the package's version
+# after a download (Confirmed). Run on the collector:
 #   powershell -ExecutionPolicy Bypass -File outcomes-report.ps1 [-Csv outcomes.csv]
 param([string] $Csv)
 
@@ -8,21 +9,33 @@ $outcomes = @{ 1000 = 'downloaded'; 1001 = 'download failed'; 1002 = 'up to date
                1003 = 'no device found'; 1004 = 'tool did not start'; 1005 = 'detached' }
 $events = Get-WinEvent -LogName ForwardedEvents -ErrorAction SilentlyContinue `
   -FilterXPath "*[System[Provider[@Name='OrvaleUpgradeOutcome']]]"
+# The service writes its strings without names, so they are read by position from Properties:
+# serial number, version before, package version, package file, the tool's last line.
 $rows = foreach ($e in $events) {
-  $data = ([xml]$e.ToXml()).Event.EventData.Data
+  $strings = @($e.Properties | ForEach-Object { [string]$_.Value })
   [pscustomobject]@{
     Computer = $e.MachineName
-    Serial   = $data[0].'#text'
+    Serial   = $strings[0]
     Outcome  = $outcomes[[int]$e.Id]
-    Before   = $data[1].'#text'
-    Package  = $data[2].'#text'
-    File     = $data[3].'#text'
+    Id       = [int]$e.Id
+    Before   = $strings[1]
+    Package  = $strings[2]
+    File     = $strings[3]
     Time     = $e.TimeCreated
-    LastLine = $data[4].'#text'
+    LastLine = $strings[4]
   }
 }
-# The newest outcome of each device of each PC (a device not found has no serial number).
-$latest = $rows | Sort-Object Time -Descending | Group-Object Computer, Serial |
-  ForEach-Object { $_.Group[0] } | Sort-Object Computer, Serial
+# The newest outcome of each device of each PC (a device not found has no serial number). A
+# download is confirmed by an "up to date" run of the same device at the package's version: a
+# device that comes back by itself is listed so before the download's own run reads its report.
+$latest = $rows | Group-Object Computer, Serial | ForEach-Object {
+  $newest = $_.Group | Sort-Object Time -Descending | Select-Object -First 1
+  $seenAt = @($_.Group | Where-Object { $_.Id -eq 1002 } | ForEach-Object { $_.Before })
+  $confirmed = 'no'
+  if ($seenAt -contains $newest.Package) { $confirmed = 'yes' }
+  $newest | Select-Object Computer, Serial, Outcome, Before, Package, File, Time,
+    @{ n = 'Confirmed'; e = { $confirmed } }, LastLine
+} | Sort-Object Computer, Serial
 if ($Csv) { $latest | Export-Csv -NoTypeInformation -Path $Csv }
-$latest | Format-Table Computer, Serial, Outcome, Before, Package, File, Time, LastLine -AutoSize
+$latest | Format-Table Computer, Serial, Outcome, Before, Package, File, Time, Confirmed, LastLine `
+  -AutoSize
