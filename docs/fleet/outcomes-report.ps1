@@ -3,12 +3,32 @@
 # of each device, with its versions, and whether the device was seen at the package's version
 # after a download (Confirmed). Run on the collector:
 #   powershell -ExecutionPolicy Bypass -File outcomes-report.ps1 [-Csv outcomes.csv]
-param([string] $Csv)
+# or anywhere, over events exported as XML (wevtutil qe ForwardedEvents /f:xml, or a Wine
+# scenario's events.xml):
+#   pwsh -NoProfile -File outcomes-report.ps1 -EventXml events.xml
+param([string] $Csv, [string] $EventXml)
 
 $outcomes = @{ 1000 = 'downloaded'; 1001 = 'download failed'; 1002 = 'up to date';
                1003 = 'no device found'; 1004 = 'tool did not start'; 1005 = 'detached' }
-$events = Get-WinEvent -LogName ForwardedEvents -ErrorAction SilentlyContinue `
-  -FilterXPath "*[System[Provider[@Name='OrvaleUpgradeOutcome']]]"
+if ($EventXml) {
+  # Records with what the report reads of an EventLogRecord. wevtutil writes one <Event> after
+  # the other, with no root element around them.
+  $text = (Get-Content -Raw -LiteralPath $EventXml) -replace '^\s*<\?xml[^>]*\?>', ''
+  $events = foreach ($node in ([xml]"<Events>$text</Events>").SelectNodes(
+      "//*[local-name()='Event'][*[local-name()='System']/*[local-name()='Provider']" +
+      "/@Name='OrvaleUpgradeOutcome']")) {
+    [pscustomobject]@{
+      Id          = [int]$node.System.EventID.'#text'
+      MachineName = $node.System.Computer
+      TimeCreated = [datetime]$node.System.TimeCreated.SystemTime
+      Properties  = @($node.SelectNodes("*[local-name()='EventData']/*[local-name()='Data']") |
+                      ForEach-Object { [pscustomobject]@{ Value = $_.InnerText } })
+    }
+  }
+} else {
+  $events = Get-WinEvent -LogName ForwardedEvents -ErrorAction SilentlyContinue `
+    -FilterXPath "*[System[Provider[@Name='OrvaleUpgradeOutcome']]]"
+}
 # The service writes its strings without names, so they are read by position from Properties:
 # serial number, version before, package version, package file, the tool's last line.
 $rows = foreach ($e in $events) {

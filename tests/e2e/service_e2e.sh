@@ -315,12 +315,12 @@ check_all_events() {
   check "event ids without gaps" ids_without_gaps
   if grep -q '^OrvaleUpgradeOutcome' "$lanes"/*; then
     check "each outcome event renders from the message file with its strings" outcomes_render
-    # The events as Windows' event XML, in events.xml: the fleet's subscription and report select
-    # the outcome events and nothing else.
+    # The events as Windows' event XML, in events.xml: the fleet's subscription, report and Azure
+    # Monitor collection rule select the outcome events and nothing else.
     check "the fleet subscription's query selects exactly the outcome events" \
       /usr/bin/python3 "$here/../fleet/fleet_query_test.py" "$events_tsv" \
       "$here/../../docs/fleet/outcomes-subscription.xml" "$here/../../docs/fleet/outcomes-report.ps1" \
-      "$work/events.xml"
+      "$work/events.xml" "$here/../../docs/fleet/outcomes-dcr.json"
   fi
 }
 

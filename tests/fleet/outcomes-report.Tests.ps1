@@ -58,6 +58,25 @@ Describe 'outcomes-report.ps1' {
     $table | Should -Match ('(?m)^' + [regex]::Escape($Computer) + ' +' + [regex]::Escape($Serial))
   }
 
+  It 'reads an XML export of the events alike, with or without a root element' {
+    $export = Join-Path ([System.IO.Path]::GetTempPath()) "outcomes-export-$PID.xml"
+    $xml = Get-Content -Raw -LiteralPath "$recorded/hostile-serial.xml"
+    # As wevtutil qe /f:xml writes them: the events one after the other.
+    $bare = $xml -replace '^<\?xml[^>]*\?>\s*<Events[^>]*>', '' -replace '</Events>\s*$', ''
+    foreach ($text in @($xml, $bare)) {
+      Set-Content -LiteralPath $export -Value $text
+      & $report -EventXml $export -Csv $csv | Out-Null
+      $exported = @(Import-Csv -LiteralPath $csv)
+      $exported.Count | Should -Be 1
+      $expected = $rows | Where-Object { $_.Serial -eq $exported[0].Serial }
+      foreach ($column in 'Serial', 'Outcome', 'Before', 'Package', 'File', 'Confirmed', 'LastLine') {
+        $exported[0].$column | Should -BeExactly $expected.$column
+      }
+      $exported[0].Computer | Should -BeExactly 'PC-0001.fleet.example'
+    }
+    Remove-Item -LiteralPath $export, $csv
+  }
+
   It 'prints the columns' {
     $table | Should -Match 'Computer +Serial +Outcome +Before +Package +File +Time +Confirmed +LastLine'
   }
