@@ -57,5 +57,7 @@ $latest = $rows | Group-Object Computer, Serial | ForEach-Object {
     @{ n = 'Confirmed'; e = { $confirmed } }, LastLine
 } | Sort-Object Computer, Serial
 if ($Csv) { $latest | Export-Csv -NoTypeInformation -Path $Csv }
+# As wide as the rows are, whatever the console's width: a column cut off would hide the tool's
+# last line.
 $latest | Format-Table Computer, Serial, Outcome, Before, Package, File, Time, Confirmed, LastLine `
-  -AutoSize
+  -AutoSize | Out-String -Width 1000 | ForEach-Object { $_.TrimEnd() }
