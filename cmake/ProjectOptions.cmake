@@ -22,3 +22,15 @@ if(QWUS_BENCH OR CMAKE_BUILD_TYPE MATCHES "^(Release|RelWithDebInfo|MinSizeRel)$
   # the debug builds keep the warning for the project's own code.
   target_compile_options(project_options INTERFACE -Wno-null-dereference)
 endif()
+
+if(WIN32)
+  # What ships runs as LocalSystem: a canary on every function with an array or an address taken
+  # (GCC's libssp, linked in statically), and the checked forms of the C library's copies where
+  # sizes are known at compile time. MinGW-w64's headers honour _FORTIFY_SOURCE only with
+  # optimisation, so the debug builds go without it.
+  target_compile_options(project_options INTERFACE -fstack-protector-strong)
+  target_link_options(project_options INTERFACE -fstack-protector-strong)
+  if(NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
+    target_compile_definitions(project_options INTERFACE _FORTIFY_SOURCE=2)
+  endif()
+endif()

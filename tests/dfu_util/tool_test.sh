@@ -62,7 +62,9 @@ tool_case download 66 "$banner" "No such file or directory: Could not open file 
   -d "$ids" -S A7X2249 -D "$package"
 
 imports=$("$objdump" -p "$tool" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort | paste -sd ' ')
-check "imports only KERNEL32.dll and msvcrt.dll ($imports)" test "$imports" = "KERNEL32.dll msvcrt.dll"
+# ADVAPI32.dll for the stack protector's canary, which libssp draws with CryptGenRandom.
+check "imports only ADVAPI32.dll, KERNEL32.dll and msvcrt.dll ($imports)" \
+  test "$imports" = "ADVAPI32.dll KERNEL32.dll msvcrt.dll"
 sections() { "$objdump" -h "$1" | awk '$1 ~ /^[0-9]+$/ { print $2 }'; }
 debug=$(sections "$tool" | grep -E '^\.(debug|zdebug|stab)' | paste -sd ' ')
 check "no debug sections in dfu-util.exe ($debug)" test -z "$debug"

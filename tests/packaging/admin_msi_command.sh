@@ -2,7 +2,8 @@
 # Runs the direct packaging/build-msi call of docs/administrators.md as a user would, from the
 # repository's root after a fresh build: the page's own command, its placeholders for the user's
 # dfu-util.exe and firmware package filled in, must build an MSI that carries the build's
-# executable and message DLL, the build's runtime notices and both payload files.
+# executable and message DLL, the build's runtime notices and both payload files. A tool that
+# imports a DLL Windows does not bring is refused.
 #   admin_msi_command.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
 source_dir=$(cd "$1" && pwd)
@@ -22,7 +23,7 @@ command=$(awk '/^# or directly/ { found = 1; next } found && /^```/ { exit } fou
 # A repository root whose build/windows is this build, and the user's own files.
 ln -s "$source_dir/packaging" "$work/root/packaging"
 ln -s "$build" "$work/root/build/windows"
-printf 'MZ stand-in for dfu-util.exe\n' >"$work/payload/dfu-util.exe"
+cp "$build/dfu-util/dfu-util.exe" "$work/payload/dfu-util.exe" || exit 1
 printf 'stand-in firmware package\n' >"$work/payload/orvale-0102.dfu"
 command=${command//\/path\/to\//$work/payload/}
 
@@ -43,6 +44,28 @@ carries QuorlanEventMessages.dll "$build/eventlog/messages/QuorlanEventMessages.
 carries third-party-notices.txt "$build/third-party-notices.txt"
 carries dfu-util.exe "$work/payload/dfu-util.exe"
 carries orvale-0102.dfu "$work/payload/orvale-0102.dfu"
+
+# A tool that imports a DLL Windows does not bring: build-msi refuses it and names the DLL.
+mkdir -p "$work/foreign"
+printf 'int foreign(void) { return 0; }\n' >"$work/foreign/foreign.c"
+printf 'int foreign(void);\nint main(void) { return foreign(); }\n' >"$work/foreign/tool.c"
+if x86_64-w64-mingw32-gcc -shared -o "$work/foreign/libusb-1.0.dll" "$work/foreign/foreign.c" &&
+   x86_64-w64-mingw32-gcc -o "$work/foreign/dfu-util.exe" "$work/foreign/tool.c" \
+     "$work/foreign/libusb-1.0.dll"; then
+  if "$source_dir/packaging/build-msi" "$work/foreign.msi" \
+       "$build/service/QuorlanWindowsUpdateService.exe" \
+       --messages "$build/eventlog/messages/QuorlanEventMessages.dll" \
+       --tool "$work/foreign/dfu-util.exe" >"$work/foreign.log" 2>&1; then
+    fail "build-msi took a tool that imports libusb-1.0.dll"
+  elif grep -q 'imports libusb-1.0.dll, which is not a Windows system DLL' "$work/foreign.log"; then
+    ok "build-msi refuses a tool that imports libusb-1.0.dll, naming it"
+  else
+    fail "build-msi refused the tool without naming libusb-1.0.dll:"
+    sed 's/^/  /' "$work/foreign.log"
+  fi
+else
+  fail "cannot build the tool that imports libusb-1.0.dll"
+fi
 
 echo "$failures failed (files in $work)"
 [[ $failures -eq 0 ]]

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the release build's shipped files: the product within 512 KiB and the MSI within 1.5 MiB,
 # no debug sections in the shipped executable and DLL, and the product's debug information in
-# PRODUCT.debug, which the product names in its .gnu_debuglink section. Then the sizes that the
+# PRODUCT.debug, which the product names in its .gnu_debuglink section; every shipped PE hardened
+# (ASLR, high-entropy VA, NX; the stack protector where there is code). Then the sizes that the
 # administrators' page gives of the MSI, the product, the tool and the tool's source folder: each
 # "about N KB" (or MB; 1 KB = 1024 bytes, as Explorer counts) within 15 % of the file's real size.
 #   check_release_files.sh OBJDUMP PRODUCT_EXE MESSAGES_DLL MSI TOOL_EXE TOOL_SOURCE_DIR ADMIN_DOC
@@ -39,6 +40,31 @@ if sections "$product" | grep -q '^\.gnu_debuglink$'; then
   ok "$(basename "$product") names its debug file"
 else
   fail "$(basename "$product") has no .gnu_debuglink"
+fi
+
+# Every shipped PE loads at a random address, 64-bit randomised (high-entropy VA), with no code
+# run from data pages (NX); those with code carry the stack protector, whose failure routine their
+# debug files name. The message DLL has no code to protect: no entry point and no imports.
+for file in "$product" "$messages" "$tool"; do
+  flags=$("$objdump" -p "$file" 2>/dev/null | sed -n '/^DllCharacteristics/,/^SizeOfStackReserve/p')
+  for flag in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT; do
+    if grep -qw "$flag" <<<"$flags"; then ok "$(basename "$file"): $flag"
+    else fail "$(basename "$file") is not marked $flag"; fi
+  done
+done
+for file in "$product" "$tool"; do
+  symbols=$("$objdump" -t "$file.debug" 2>/dev/null)
+  if grep -qw __stack_chk_fail <<<"$symbols"; then
+    ok "$(basename "$file") is built with the stack protector"
+  else
+    fail "$(basename "$file") has no stack protector (no __stack_chk_fail in $(basename "$file").debug)"
+  fi
+done
+entry=$("$objdump" -p "$messages" 2>/dev/null | awk '$1 == "AddressOfEntryPoint" { print $2 }')
+if [[ $entry =~ ^0+$ ]] && ! "$objdump" -p "$messages" | grep -q 'DLL Name:'; then
+  ok "$(basename "$messages") has no code to protect: no entry point, no imports"
+else
+  fail "$(basename "$messages") has an entry point ($entry) or imports: build it with the stack protector"
 fi
 
 # stated_size NAME KEY BYTES: the one "about N KB|MB" on the one line of the page that holds KEY.
