@@ -28,6 +28,12 @@ if(QWUS_SIGN_PKCS12)
   endif()
   if(QWUS_SIGN_TIMESTAMP)
     list(APPEND QWUS_SIGN_COMMAND --timestamp ${QWUS_SIGN_TIMESTAMP})
+  elseif(QWUS_SEPARATE_DEBUG_INFO)
+    # A signature without a countersignature is valid only while its certificate is: after that
+    # the files no longer verify, and the driver package no longer installs.
+    message(FATAL_ERROR "QWUS_SIGN_TIMESTAMP is not set: a signed release build "
+      "(QWUS_SIGN_PKCS12 with QWUS_SEPARATE_DEBUG_INFO) needs a timestamp server's URL, so that "
+      "its signatures outlive the signing certificate")
   endif()
 endif()
 

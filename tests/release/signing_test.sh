@@ -122,6 +122,13 @@ tsa_pid=$!
 for _ in $(seq 100); do [[ -s tsa-port ]] && break; sleep 0.1; done
 [[ -s tsa-port ]] || { echo "FAILED: the timestamp authority did not start"; cat tsa.log; exit 1; }
 
+# A signed release build without a timestamp server does not configure, and says which option.
+"$cmake" -S "$source_dir" -B untimestamped-build -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DQWUS_SEPARATE_DEBUG_INFO=ON -DQWUS_DFU_UTIL=OFF -DQWUS_SIGN_PKCS12="$PWD/signer.p12" \
+  -DQWUS_SIGN_PASSWORD_FILE="$PWD/password.txt" >untimestamped.log 2>&1
+check "a signed release build without QWUS_SIGN_TIMESTAMP does not configure" test $? -ne 0
+check "its error names QWUS_SIGN_TIMESTAMP" grep -q "QWUS_SIGN_TIMESTAMP is not set" untimestamped.log
+
 # Only what signing touches is built, unoptimised, in a folder of its own: the executable, the
 # DLL and the MSI, with the debug information moved out before the signing as in the release.
 check "a build with the signing options configures" "$cmake" -S "$source_dir" -B signed-build -G Ninja \
