@@ -22,7 +22,8 @@ inf=$driver_dir/orvale-winusb.inf catalog=$driver_dir/orvale-winusb.cat
 
 # --- the INF, as SetupAPI reads it ----------------------------------------------------------------
 # USBDevice's class GUID is Windows' own; the hardware ids and the interface class are the
-# device's (docs/device-makers.md), the install sections those Microsoft documents for WinUSB.
+# device's (docs/device-makers.md), the install sections those Microsoft documents for WinUSB; the
+# device's security descriptor lets SYSTEM and the Administrators alone open it.
 driver_date=$(date -d "$date" +%m/%d/%Y)
 cat >"$work/expected-inf.txt" <<LINES
 class = USBDevice {88BAE032-5A81-49F0-BC3D-A4FF138216D6}
@@ -44,6 +45,7 @@ class = USBDevice {88BAE032-5A81-49F0-BC3D-A4FF138216D6}
 [OrvaleWinUsb.NT.Services] Needs = WINUSB.NT.Services
 [OrvaleWinUsb.NT.HW] AddReg = OrvaleWinUsb.AddReg
 [OrvaleWinUsb.AddReg]  = HKR,,DeviceInterfaceGUIDs,0x10000,{5E1C7A93-2B64-4D0F-9A83-C61E27B4D850}
+[OrvaleWinUsb.AddReg]  = HKR,,Security,,D:P(A;;GA;;;SY)(A;;GA;;;BA)
 LINES
 "$wine_run" "$inf_lines" "$(winepath -w "$inf" 2>/dev/null)" Version Manufacturer Orvale.NTamd64 \
   Orvale.NTarm64 OrvaleWinUsb.NT OrvaleWinUsb.NT.Services OrvaleWinUsb.NT.HW OrvaleWinUsb.AddReg \
