@@ -1,6 +1,7 @@
 // QuorlanWindowsUpdateService.exe: wires the service host to the running system.
 #include "eventlog/event_source.h"
 #include "platform/clock.h"
+#include "platform/dll_search.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "platform/service_manager.h"
@@ -9,6 +10,12 @@
 #include "service/entry_point.h"
 
 namespace {
+
+// First of all, before anything that may load a DLL: the process runs as LocalSystem from a folder
+// it does not own, so no DLL is ever taken from there, the current folder or the PATH. A system
+// that refuses leaves the default search, which the process cannot improve on.
+// NOLINTNEXTLINE(cert-err58-cpp): a function of the platform layer that throws nothing
+[[maybe_unused]] const bool gDllSearchRestricted = qwus::restrictDllSearchToSystem();
 
 // Both event sources are registered while the process's objects are initialised, before main
 // runs. They are never destroyed: workers may still report while the process ends.
