@@ -87,6 +87,9 @@ struct ServiceConfig {
   std::uint32_t startType = 0;
   std::uint32_t errorControl = 0;
   const char16_t* binaryPathName = nullptr;  // load order group, tag, dependencies, account: none
+  // The service's discretionary ACL as SDDL, set as soon as the service exists; a service that
+  // cannot have it is deleted again and counts as not created. Null: the system's default.
+  const char16_t* securityDescriptor = nullptr;
 };
 
 class ServiceManager {

@@ -3,9 +3,11 @@
 
 #include <windows.h>
 #include <dbt.h>
+#include <sddl.h>
 #include <setupapi.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "platform/service_manager_win.h"
@@ -172,10 +174,26 @@ ScHandle WindowsServiceManager::openManager(std::uint32_t access) {
 }
 
 ScHandle WindowsServiceManager::createService(ScHandle manager, const ServiceConfig& config) {
-  return CreateServiceW(static_cast<SC_HANDLE>(manager), asWide(config.serviceName),
-                        asWide(config.displayName), config.desiredAccess, config.serviceType,
-                        config.startType, config.errorControl, asWide(config.binaryPathName),
-                        nullptr, nullptr, nullptr, nullptr, nullptr);
+  SC_HANDLE service = CreateServiceW(
+      static_cast<SC_HANDLE>(manager), asWide(config.serviceName), asWide(config.displayName),
+      config.desiredAccess, config.serviceType, config.startType, config.errorControl,
+      asWide(config.binaryPathName), nullptr, nullptr, nullptr, nullptr, nullptr);
+  if (service == nullptr || config.securityDescriptor == nullptr) return service;
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  const bool converted = ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                             asWide(config.securityDescriptor), SDDL_REVISION_1, &raw, nullptr) !=
+                         FALSE;
+  const std::unique_ptr<void, decltype(&LocalFree)> descriptor(raw, &LocalFree);
+  if (converted &&
+      SetServiceObjectSecurity(service, DACL_SECURITY_INFORMATION, descriptor.get()) != FALSE) {
+    return service;
+  }
+  // A service that more users may control than intended is worse than none: it goes again.
+  const DWORD error = GetLastError();
+  DeleteService(service);
+  CloseServiceHandle(service);
+  SetLastError(error);
+  return nullptr;
 }
 
 ScHandle WindowsServiceManager::openService(ScHandle manager, const char16_t* name,

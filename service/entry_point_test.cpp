@@ -5,6 +5,11 @@
 #include <thread>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <sddl.h>
+#endif
+
 #include "platform/command_line.h"
 #include "service/service_registration.h"
 #include "service/service_test_support.h"
@@ -20,6 +25,37 @@ using testing::ServiceTest;
 constexpr auto W = EventType::Warning;
 constexpr auto E = EventType::Error;
 constexpr auto S = EventType::Success;
+
+#ifdef _WIN32
+// The rights each account gets from an SDDL text, as the system's own parser reads it: string SID
+// to access mask. Empty when the text does not parse.
+std::map<std::wstring, std::uint32_t> rightsBySid(const std::u16string& sddl) {
+  std::map<std::wstring, std::uint32_t> rights;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          reinterpret_cast<const wchar_t*>(sddl.c_str()), SDDL_REVISION_1, &descriptor, nullptr)) {
+    return rights;
+  }
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) && present && dacl) {
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+      void* ace = nullptr;
+      if (!GetAce(dacl, i, &ace)) continue;
+      auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+      if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+      wchar_t* sid = nullptr;
+      if (ConvertSidToStringSidW(&allowed->SidStart, &sid)) {
+        rights[sid] |= allowed->Mask;
+        LocalFree(sid);
+      }
+    }
+  }
+  LocalFree(descriptor);
+  return rights;
+}
+#endif
 
 class EntryPointTest : public ServiceTest {
  protected:
@@ -111,6 +147,17 @@ TEST_F(EntryPointTest, InstallRegistersTheRunningExecutableExactly) {
   EXPECT_EQ(registration->serviceType, 0x10u);
   EXPECT_EQ(registration->startType, 2u);
   EXPECT_EQ(registration->errorControl, 3u);
+  ASSERT_FALSE(registration->securityDescriptor.empty());
+#ifdef _WIN32
+  // SYSTEM: every right the service control manager has for it; the Administrators: all; an
+  // interactive or service logon: query config and status, enumerate dependents, read control,
+  // and neither SERVICE_INTERROGATE (0x80) nor SERVICE_USER_DEFINED_CONTROL (0x100).
+  EXPECT_EQ(rightsBySid(registration->securityDescriptor),
+            (std::map<std::wstring, std::uint32_t>{{L"S-1-5-18", 0x201FDu},
+                                                   {L"S-1-5-32-544", 0xF01FFu},
+                                                   {L"S-1-5-4", 0x2000Du},
+                                                   {L"S-1-5-6", 0x2000Du}}));
+#endif
   EXPECT_EQ(manager.calls(),
             (std::vector<std::string>{"openManager 2", "createService", "registerEventSource",
                                       "close service", "close manager"}));

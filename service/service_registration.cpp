@@ -56,6 +56,7 @@ int installService(ServiceEnvironment& env) {
   // where a user who may write to the drive's root could have put one.
   const std::u16string imagePath = u"\"" + std::u16string(path, length) + u"\"";
   config.binaryPathName = imagePath.c_str();
+  config.securityDescriptor = kServiceSecurity;
   const ScopedScHandle service(manager, manager.createService(scm.get(), config));
   if (!service) {
     report(env, EventType::Error, u"create service failed.");

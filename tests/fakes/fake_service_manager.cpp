@@ -215,6 +215,7 @@ ScHandle FakeServiceManager::createService(ScHandle manager, const ServiceConfig
   r.startType = config.startType;
   r.errorControl = config.errorControl;
   r.binaryPath = config.binaryPathName;
+  if (config.securityDescriptor != nullptr) r.securityDescriptor = config.securityDescriptor;
   registrations_[config.serviceName] = r;
   return newHandle(config.serviceName);
 }

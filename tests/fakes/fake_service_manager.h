@@ -25,6 +25,7 @@ class FakeServiceManager final : public ServiceManager {
     std::uint32_t startType = 0;
     std::uint32_t errorControl = 0;
     std::u16string binaryPath;
+    std::u16string securityDescriptor;  // empty: the system's default
     std::uint32_t currentState = kServiceStopped;
   };
 
