@@ -44,6 +44,9 @@ class ProcessLauncher {
   virtual bool startProcess(Text& commandLine, OutputPipe& pipe) = 0;
 };
 
+// The folder of the running executable with its closing path separator; empty when unknown.
+Text executableFolder();
+
 // The running system's launcher, whose folder is the running executable's own. Never destroyed:
 // threads may still use it while the process ends.
 ProcessLauncher& systemProcessLauncher();

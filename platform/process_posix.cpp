@@ -174,6 +174,11 @@ class PosixProcessLauncher final : public ProcessLauncher {
 
 }  // namespace
 
+Text executableFolder() {
+  const std::string folder = ownFolder();
+  return folder.empty() ? Text() : fromUtf8(folder + "/");
+}
+
 ProcessLauncher& systemProcessLauncher() {
   // Never destroyed: a worker may still use it while the process ends.
   static PosixProcessLauncher& launcher = *new PosixProcessLauncher(ownFolder());

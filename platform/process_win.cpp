@@ -161,6 +161,11 @@ static_assert((STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW) == 0x101);
 
 }  // namespace
 
+Text executableFolder() {
+  const Text folder = ownFolder();
+  return folder.empty() ? Text() : folder + u"\\";
+}
+
 ProcessLauncher& systemProcessLauncher() {
   // Never destroyed: a worker may still use it while the process ends.
   static WindowsProcessLauncher& launcher = *new WindowsProcessLauncher(ownFolder());

@@ -26,6 +26,9 @@ qwus::ProcessEventSources& gEventSources = *new qwus::ProcessEventSources(qwus::
 
 int main(int argc, char** argv) {
   using namespace qwus;
+  // The packages come from the executable's own folder, as the tool does: wherever the product was
+  // installed, that is the folder only administrators may write to.
+  const Text folder = executableFolder();
   auto* env = new ServiceEnvironment{
       gEventSources.service,
       gEventSources.outcome,
@@ -33,7 +36,8 @@ int main(int argc, char** argv) {
       systemThreads(),
       systemClock(),
       UpgradeEnvironment{gEventSources.engine, systemFileSystem(), systemProcessLauncher(),
-                         systemClock(), standardOutput(), kInstallDirectory},
+                         systemClock(), standardOutput(),
+                         folder.empty() ? Text(kInstallDirectory) : folder},
       {},
       {}};
   return serviceEntryPoint(argc, argv, *env);

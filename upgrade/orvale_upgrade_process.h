@@ -14,7 +14,9 @@
 
 namespace qwus {
 
-// Where the product keeps its firmware packages and finds dfu-util.exe (with the closing backslash).
+// The folder of the standard installation, with its closing backslash. The product keeps its
+// firmware packages and finds dfu-util.exe in the folder of its own executable, which is this one
+// when installed as shipped; this one only when the executable's folder is unknown.
 inline constexpr char16_t kInstallDirectory[] = u"C:\\Program Files\\Quorlan\\orvale\\Services\\";
 
 // The record of one DFU device as the latest listing showed it. A plain value type.

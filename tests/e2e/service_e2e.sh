@@ -427,6 +427,37 @@ scenario_upgrade() {
   check "older package deleted, newest kept" test ! -e "$install_dir/orvale-0101.dfu" -a -f "$install_dir/orvale-0102.dfu"
 }
 
+# Installed into another folder, with a blank in its name: the packages are chosen, deleted and
+# downloaded there and only there. A newer package waiting in the standard folder, where a user
+# might have made one, is neither read nor touched.
+scenario_other_folder() {
+  install_dir="$WINEPREFIX/drive_c/Tools/Orvale Plain"
+  install_dir_win='C:\Tools\Orvale Plain'
+  install_dir_text='C:\Tools\Orvale Plain\'
+  events_tsv=$install_dir/events.tsv
+  local standard=$WINEPREFIX/drive_c/Program\ Files/Quorlan/orvale/Services
+  mkdir -p "$install_dir"
+  make_package 0103
+  mv "$install_dir/orvale-0103.dfu" "$work/planted.dfu"
+  mkdir -p "$standard"
+  cp "$work/planted.dfu" "$standard/orvale-0103.dfu"
+  touch -d '2020-01-01' "$standard/orvale-0103.dfu"
+  setup_test_host 0102 mode=runtime version=0100
+  make_package 0101
+  plug_in
+  expect_reference_announcements
+  reference_upgrade orvale-0101.dfu
+  check "the device holds the install folder's package" \
+    cmp -s "$install_dir/dfu-util.state.firmware" <(head -c 1024 "$install_dir/orvale-0102.dfu")
+  check "older package deleted there, newest kept" \
+    test ! -e "$install_dir/orvale-0101.dfu" -a -f "$install_dir/orvale-0102.dfu"
+  # Its access time first: comparing its bytes reads it.
+  check "the standard folder's package not read" \
+    test "$(stat -c %X "$standard/orvale-0103.dfu")" = "$(date -d 2020-01-01 +%s)"
+  check "nor changed" cmp -s "$standard/orvale-0103.dfu" "$work/planted.dfu"
+  check "the standard folder holds nothing else" test "$(ls -A "$standard")" = orvale-0103.dfu
+}
+
 # The same at real time: every wait as long as the service makes it on a PC.
 scenario_upgrade_real_time() {
   divisor=1 setup_test_host 0102 mode=runtime version=0100

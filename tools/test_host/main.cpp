@@ -31,7 +31,7 @@ namespace {
 using namespace qwus;
 
 // The folder of the running executable, with its closing backslash.
-std::wstring executableFolder() {
+std::wstring hostFolder() {
   wchar_t path[MAX_PATH] = {};
   const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
   std::wstring folder(path, length);
@@ -61,8 +61,8 @@ EventLog& testHostEventLog() {
   // Never destroyed: workers may still report while the process ends.
   static EventsFileLog& log = []() -> EventsFileLog& {
     auto& made = *new EventsFileLog(
-        systemEventLog(), _wfopen((executableFolder() + L"events.tsv").c_str(), L"ab"));
-    made.recordThreads(_wfopen((executableFolder() + L"events-threads.txt").c_str(), L"ab"),
+        systemEventLog(), _wfopen((hostFolder() + L"events.tsv").c_str(), L"ab"));
+    made.recordThreads(_wfopen((hostFolder() + L"events-threads.txt").c_str(), L"ab"),
                        &processAndThread);
     return made;
   }();
@@ -75,7 +75,7 @@ ProcessEventSources& gEventSources = *new ProcessEventSources(testHostEventLog()
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::wstring folder = executableFolder();
+  const std::wstring folder = hostFolder();
   auto& manager = *new TestHostServiceManager(systemServiceManager(),
                                               asText((folder + L"arrival.txt").c_str()));
   auto* clock = new DividedClock(systemClock(), readTimeDivisor(folder + L"time-divisor.txt"));
@@ -93,7 +93,9 @@ int main(int argc, char** argv) {
       systemThreads(),
       *clock,
       UpgradeEnvironment{gEventSources.engine, systemFileSystem(), systemProcessLauncher(), *clock,
-                         standardOutput(), kInstallDirectory},
+                         standardOutput(),
+                         // Packages from the test host's own folder, as the product takes them.
+                         executableFolder().empty() ? Text(kInstallDirectory) : executableFolder()},
       {},
       {}};
   // The wait for a worker still deleting the registration keeps its full time: Wine's service
