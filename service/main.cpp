@@ -26,18 +26,16 @@ qwus::ProcessEventSources& gEventSources = *new qwus::ProcessEventSources(qwus::
 
 int main(int argc, char** argv) {
   using namespace qwus;
-  // The packages come from the executable's own folder, as the tool does: wherever the product was
-  // installed, that is the folder only administrators may write to.
-  const Text folder = executableFolder();
   auto* env = new ServiceEnvironment{
       gEventSources.service,
       gEventSources.outcome,
       systemServiceManager(),
       systemThreads(),
       systemClock(),
+      // The packages come from the executable's own folder wherever the product was installed:
+      // the folder only administrators may write to.
       UpgradeEnvironment{gEventSources.engine, systemFileSystem(), systemProcessLauncher(),
-                         systemClock(), standardOutput(),
-                         folder.empty() ? Text(kInstallDirectory) : folder},
+                         systemClock(), standardOutput(), installDirectoryFor(executableFolder())},
       {},
       {}};
   return serviceEntryPoint(argc, argv, *env);

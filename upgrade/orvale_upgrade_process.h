@@ -14,10 +14,15 @@
 
 namespace qwus {
 
-// The folder of the standard installation, with its closing backslash. The product keeps its
-// firmware packages and finds dfu-util.exe in the folder of its own executable, which is this one
-// when installed as shipped; this one only when the executable's folder is unknown.
+// The folder of the standard installation, with its closing backslash.
 inline constexpr char16_t kInstallDirectory[] = u"C:\\Program Files\\Quorlan\\orvale\\Services\\";
+
+// Where the product keeps its firmware packages, as it finds dfu-util.exe: the folder of its own
+// executable (`executableFolder`, with its closing separator), which is kInstallDirectory when
+// installed as shipped; kInstallDirectory only when that folder is unknown.
+inline Text installDirectoryFor(const Text& executableFolder) {
+  return executableFolder.empty() ? Text(kInstallDirectory) : executableFolder;
+}
 
 // The record of one DFU device as the latest listing showed it. A plain value type.
 struct DfuDeviceInfo {
@@ -28,7 +33,8 @@ struct DfuDeviceInfo {
 };
 
 // What an upgrade run needs from outside. The product passes the system's adapters, the engine's
-// process-wide event source and kInstallDirectory; tests pass fakes and a temporary directory.
+// process-wide event source and installDirectoryFor(its own folder); tests pass fakes and a
+// temporary directory.
 struct UpgradeEnvironment {
   EventSource& events;       // the engine's event source
   FileSystem& files;

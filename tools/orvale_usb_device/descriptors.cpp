@@ -59,6 +59,19 @@ void putFeature(Bytes& out, std::uint16_t type, const Bytes& body) {
   out.insert(out.end(), body.begin(), body.end());
 }
 
+// The registry property that names the device's interface class, as both MS OS versions carry
+// it: its name and its REG_MULTI_SZ value (one string, then the list's end), each in UTF-16LE.
+Bytes interfaceGuidsName() {
+  Bytes name;
+  putUtf16(name, "DeviceInterfaceGUIDs", 1);
+  return name;
+}
+Bytes interfaceGuidsValue() {
+  Bytes data;
+  putUtf16(data, kDeviceInterfaceClass, 2);
+  return data;
+}
+
 // The set's features, without its header.
 Bytes msOs20Features() {
   Bytes compatibleId;
@@ -66,10 +79,8 @@ Bytes msOs20Features() {
   compatibleId.insert(compatibleId.end(), winusb.begin(), winusb.end());
   compatibleId.resize(16);  // NUL padding to 8 bytes, then an empty sub-compatible ID
 
-  Bytes name;
-  putUtf16(name, "DeviceInterfaceGUIDs", 1);
-  Bytes data;
-  putUtf16(data, kDeviceInterfaceClass, 2);  // one string, then the list's end
+  const Bytes name = interfaceGuidsName();
+  const Bytes data = interfaceGuidsValue();
   Bytes property;
   put16(property, kRegMultiSz);
   put16(property, static_cast<std::uint16_t>(name.size()));
@@ -226,10 +237,8 @@ Bytes msOs10CompatibleId(const UsbIdentity& id) {
 
 Bytes msOs10Properties(const UsbIdentity& id) {
   if (!id.msOs10) return {};
-  Bytes name;
-  putUtf16(name, "DeviceInterfaceGUIDs", 1);
-  Bytes data;
-  putUtf16(data, kDeviceInterfaceClass, 2);
+  const Bytes name = interfaceGuidsName();
+  const Bytes data = interfaceGuidsValue();
   Bytes section;
   put32(section, static_cast<std::uint32_t>(14 + name.size() + data.size()));  // dwSize
   put32(section, kRegMultiSz);

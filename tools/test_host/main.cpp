@@ -31,12 +31,7 @@ namespace {
 using namespace qwus;
 
 // The folder of the running executable, with its closing backslash.
-std::wstring hostFolder() {
-  wchar_t path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, length);
-  return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
+std::wstring hostFolder() { return asWide(executableFolder().c_str()); }
 
 std::uint32_t readTimeDivisor(const std::wstring& file) {
   std::FILE* in = _wfopen(file.c_str(), L"rb");
@@ -93,9 +88,7 @@ int main(int argc, char** argv) {
       systemThreads(),
       *clock,
       UpgradeEnvironment{gEventSources.engine, systemFileSystem(), systemProcessLauncher(), *clock,
-                         standardOutput(),
-                         // Packages from the test host's own folder, as the product takes them.
-                         executableFolder().empty() ? Text(kInstallDirectory) : executableFolder()},
+                         standardOutput(), installDirectoryFor(executableFolder())},
       {},
       {}};
   // The wait for a worker still deleting the registration keeps its full time: Wine's service
