@@ -21,11 +21,12 @@ check() {  # check DESCRIPTION COMMAND...
 }
 
 xml_text() {  # a text as an XML attribute value
+  # The replacements are quoted: bash 5.2 reads an unquoted "&" in one as the matched text.
   local text=$1
-  text=${text//&/&amp;}
-  text=${text//</&lt;}
-  text=${text//>/&gt;}
-  text=${text//\"/&quot;}
+  text=${text//&/'&amp;'}
+  text=${text//</'&lt;'}
+  text=${text//>/'&gt;'}
+  text=${text//\"/'&quot;'}
   printf '%s' "$text"
 }
 

@@ -8,15 +8,21 @@
 # installs 1.0.1 over it (one product left, the newer files, the tool runs); tries 1.0.0 over
 # 1.0.1, which must be refused and change nothing; removes it and checks that nothing is left.
 # Then, after the service has deleted its own registration as it does after an upgrade: the same
-# MSI again, a repair, the next release's MSI over it, and its removal.
-#   msi_e2e.sh BUILD_DIR VERSION     (VERSION: the project's, carried by the built files;
-#                                     KEEP_PREFIX=1 keeps the Wine prefix for a look afterwards)
+# MSI again, a repair, the next release's MSI over it, and its removal. Then the WinUSB driver
+# package: chosen in the default folder with Wine's own newdev.dll; and chosen in another folder,
+# whose name holds an apostrophe and a space, against a newdev.dll that keeps a driver store, with
+# the next release and the removal there.
+#   msi_e2e.sh BUILD_DIR VERSION DRIVER_ACTIONS_DLL STORE_DOUBLE_DLL
+#     VERSION: the project's, carried by the built files; KEEP_PREFIX=1 keeps the Wine prefix for
+#     a look afterwards.
 # Writes a JUnit report BUILD_DIR/test-results/e2e_msi.xml and exits non-zero on failure.
 set -uo pipefail
 . "$(dirname "$0")/../../scripts/lib/wine_address_space.sh" && without_address_randomisation "$0" "$@"
 
 build=$(cd "$1" && pwd)
 version=$2
+driver_actions=$3  # QuorlanDriverActions.dll
+store_double=$4    # the newdev.dll that keeps a driver store
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
 service=QuorlanWindowsUpdateService
@@ -80,10 +86,11 @@ msiexec() {
 
 never_ran() { ! grep -q "Action start .*: $1\\." "$2"; }  # never_ran ACTION LOG
 
-check_registration() {  # check_registration WHEN: the registration as "install" makes it
+check_registration() {  # check_registration WHEN [FOLDER]: the registration as "install" makes it
+  local folder=${2:-$install_dir_win}
   check "$1: registered" registered
   check "$1: image path is the installed executable in double quotes, no arguments" \
-    test "$(registry_value ImagePath)" = "\"$install_dir_win\\QuorlanWindowsUpdateService.exe\""
+    test "$(registry_value ImagePath)" = "\"$folder\\QuorlanWindowsUpdateService.exe\""
   check "$1: own process" test "$(registry_value Type)" = 0x10
   check "$1: auto start" test "$(registry_value Start)" = 0x2
   check "$1: critical error control" test "$(registry_value ErrorControl)" = 0x3
@@ -91,12 +98,12 @@ check_registration() {  # check_registration WHEN: the registration as "install"
   check "$1: display name" test "$(registry_value DisplayName)" = "$service"
 }
 
-check_event_sources() {  # check_event_sources WHEN
-  local source entry path
+check_event_sources() {  # check_event_sources WHEN [FOLDER]
+  local source entry path folder=${2:-$install_dir_win}
   for source in QuorlanWindowsUpdateService OrvaleUpgradeProcess OrvaleUpgradeOutcome; do
     entry=$(registry_entry "$sources_key\\$source" EventMessageFile)
     check "$1: $source's message file is an expandable path to the installed DLL ($entry)" \
-      test "$entry" = "REG_EXPAND_SZ $install_dir_win\\QuorlanEventMessages.dll"
+      test "$entry" = "REG_EXPAND_SZ $folder\\QuorlanEventMessages.dll"
     path=$(winepath -u "${entry#REG_EXPAND_SZ }" 2>/dev/null)
     check "$1: $source's message file exists" cmp -s "$messages_dll" "$path"
     check "$1: $source supports error, warning and information events" \
@@ -141,7 +148,7 @@ for release in 1.0.1:0103 1.0.2:0104; do
   check "${release%:*} builds" "$source_dir/packaging/build-msi" "$work/service-${release%:*}.msi" \
     "$product_exe" --version "${release%:*}" --messages "$messages_dll" \
     --tool "$tool_dir/dfu-util.exe" "${notice_args[@]}" --package "$work/orvale-${release#*:}.dfu" \
-    --driver "$driver_dir/orvale-winusb.inf"
+    --driver "$driver_dir/orvale-winusb.inf" --driver-actions "$driver_actions"
 done
 
 # The build's own MSI carries the same tool and notes.
@@ -193,11 +200,8 @@ check "the build's MSI registers only an executable being installed, and no regi
   '$ServiceExecutable>2 AND (NOT SERVICEREGISTERED OR WIX_UPGRADE_DETECTED)'
 
 # The WinUSB driver package: its two files in the folder winusb-driver of the install folder;
-# installed with pnputil only with INSTALLWINUSBDRIVER=1, a choice the installation records and
-# the next one and the removal read back. Its three actions run the system's 64-bit PowerShell
-# with a command, deferred and elevated: 3122 = 50 (the program a property names, run with its
-# arguments) + 1024 + 2048; 3186 = 3122 + 64 (its exit status ignored); 3442 = 3186 + 256
-# (rollback).
+# added to the driver store only with INSTALLWINUSBDRIVER=1, a choice the installation records and
+# the next one and the removal read back. What its actions do is seen below, when they run.
 check "the build's MSI has its folder winusb-driver in the install folder" \
   grep -qxP 'WinUsbDriverFolder\tINSTALLDIR\twinusb-driver' <(table Directory)
 for file in orvale-winusb.inf orvale-winusb.cat; do
@@ -205,47 +209,47 @@ for file in orvale-winusb.inf orvale-winusb.cat; do
     "$(table File | awk -F '\t' -v f="$file" '$3 == f { print $2 }' |
        xargs -I{} awk -F '\t' -v c={} '$1 == c { print $3 }' <(table Component))" = WinUsbDriverFolder
 done
-add_driver_command="-NoLogo -NoProfile -NonInteractive -Command \"& '[System64Folder]pnputil.exe' /add-driver '[#WinUsbDriverInfFile]' /install; if (\$LASTEXITCODE -in 0, 259, 3010) { exit 0 }; exit \$LASTEXITCODE\""
-remove_driver_command="-NoLogo -NoProfile -NonInteractive -Command \"\$pnputil = '[System64Folder]pnputil.exe'; \$failed = 0; Get-WindowsDriver -Online | Where-Object { \$_.OriginalFileName -like '*\\orvale-winusb.inf' } | ForEach-Object { & \$pnputil /delete-driver \$_.Driver /uninstall; if (\$LASTEXITCODE -notin 0, 3010) { \$failed = 1 } }; exit \$failed\""
-custom_action() { table CustomAction | awk -F '\t' -v a="$1" '$1 == a { print $2 "|" $3 "|" $4 }'; }
-check "the build's MSI adds the driver package with pnputil, deferred and elevated" \
-  test "$(custom_action InstallWinUsbDriver)" = "3122|WINUSBPOWERSHELL|$add_driver_command"
-check "the build's MSI removes it on removal, its failure ignored" \
-  test "$(custom_action RemoveWinUsbDriver)" = "3186|WINUSBPOWERSHELL|$remove_driver_command"
-check "the build's MSI removes it on rollback" \
-  test "$(custom_action RemoveWinUsbDriverOnRollback)" = "3442|WINUSBPOWERSHELL|$remove_driver_command"
-check "the build's MSI runs the system's 64-bit PowerShell" test \
-  "$(custom_action FindWinUsbDriverPowerShell)" = '51|WINUSBPOWERSHELL|[System64Folder]WindowsPowerShell\v1.0\powershell.exe'
-check "the build's MSI reads the recorded choice back unless the command line makes it" \
-  test "$(custom_action KeepWinUsbDriverChoice)" = '51|INSTALLWINUSBDRIVER|[WINUSBDRIVERCHOSEN]'
-check "the build's MSI records the choice" grep -qxP \
-  '[^\t]+\t2\tSOFTWARE\\Quorlan\\orvale\\Services\tInstallWinUsbDriver\t\[INSTALLWINUSBDRIVER\]\tWinUsbDriverChoice' \
-  <(table Registry)
-check "the build's MSI reads that record" grep -qxP \
-  'WinUsbDriverChoiceSearch\t2\tSOFTWARE\\Quorlan\\orvale\\Services\tInstallWinUsbDriver\t18' <(table RegLocator)
-condition_of() { table InstallExecuteSequence | awk -F '\t' -v a="$1" '$1 == a { print $2 }'; }
-check "the build's MSI adds the driver package only with INSTALLWINUSBDRIVER=1, and not on removal" \
-  test "$(condition_of InstallWinUsbDriver)" = 'NOT REMOVE~="ALL" AND INSTALLWINUSBDRIVER="1"'
-check "the build's MSI rolls back only an adding that no installation before made" test \
-  "$(condition_of RemoveWinUsbDriverOnRollback)" = 'NOT REMOVE~="ALL" AND INSTALLWINUSBDRIVER="1" AND WINUSBDRIVERCHOSEN<>"1"'
-check "the build's MSI removes it on a removal that no upgrade makes" test \
-  "$(condition_of RemoveWinUsbDriver)" = 'REMOVE~="ALL" AND NOT UPGRADINGPRODUCTCODE AND INSTALLWINUSBDRIVER="1"'
-check "the build's MSI keeps a recorded choice only when the command line makes none" \
-  test "$(condition_of KeepWinUsbDriverChoice)" = 'NOT INSTALLWINUSBDRIVER AND WINUSBDRIVERCHOSEN'
-driver_actions_in_order() {
-  local search keep find remove files rollback add finalize
-  search=$(sequence_of AppSearch) keep=$(sequence_of KeepWinUsbDriverChoice)
-  find=$(sequence_of FindWinUsbDriverPowerShell) remove=$(sequence_of RemoveWinUsbDriver)
-  files=$(sequence_of InstallFiles) rollback=$(sequence_of RemoveWinUsbDriverOnRollback)
-  add=$(sequence_of InstallWinUsbDriver) finalize=$(sequence_of InstallFinalize)
-  [[ -n $search && -n $keep && -n $find && -n $remove && -n $files && -n $rollback && -n $add &&
-     -n $finalize ]] && ((search < keep && keep < find && find < remove && remove < files &&
-     files < rollback && rollback < add && add < finalize))
+# No script: no table of the MSI names PowerShell, and no action that runs a program is given a
+# formatted value ([...]) in its command line, where a folder's name could change what runs. The
+# base types that run a program: 2 (from the Binary table), 18 (an installed file), 34 (in a
+# folder), 50 (the program a property names).
+every_table() {
+  local name
+  for name in $(msiinfo tables "$build/QuorlanWindowsUpdateService.msi"); do table "$name"; done
 }
-check "the build's MSI: the choice read, then the removal, the files, the rollback, the adding" \
+check "the build's MSI names no PowerShell in any table" \
+  test "$(every_table | grep -ci powershell)" = 0
+formatted_command_lines() {
+  table CustomAction | awk -F '\t' '{ base = $2 % 64 } (base == 2 || base == 18 || base == 34 ||
+    base == 50) && $4 ~ /\[/ { print $1 }'
+}
+check "the build's MSI formats nothing into a command line" test -z "$(formatted_command_lines)"
+# The driver store is changed in the installation's script, and undone by it: the choice read
+# first, the package removed before the files go, the rollback of the adding before the adding
+# (a rollback action scheduled after a failed action never runs), each CustomActionData set just
+# before its action, the restart asked for once the script has run.
+driver_actions_in_order() {
+  local order=(AppSearch KeepWinUsbDriverChoice SetRemoveWinUsbDriverData RemoveWinUsbDriver
+               InstallFiles SetRemoveWinUsbDriverOnRollbackData RemoveWinUsbDriverOnRollback
+               SetInstallWinUsbDriverData InstallWinUsbDriver InstallFinalize
+               RequestWinUsbDriverRestart) action previous=0 at
+  for action in "${order[@]}"; do
+    at=$(sequence_of "$action")
+    [[ -n $at ]] && ((at > previous)) || { echo "$action is out of order"; return 1; }
+    previous=$at
+  done
+}
+check "the build's MSI: choice, removal, files, rollback, adding, restart, in that order" \
   driver_actions_in_order
-check "the build's MSI lets INSTALLWINUSBDRIVER reach its elevated part" grep -qxP \
-  'SecureCustomProperties\t([^\t]*;)?INSTALLWINUSBDRIVER(;[^\t]*)?' <(table Property)
+# wixl writes Execute="rollback" as an immediate action, which would remove the package while the
+# installer plans; build-msi sets the rollback bit (256) and the in-script bit (1024).
+rollback_bits() { table CustomAction | awk -F '\t' -v a="$1" '$1 == a { print int($2 / 256) % 2 int($2 / 1024) % 2 }'; }
+check "the build's MSI removes the package on rollback only" \
+  test "$(rollback_bits RemoveWinUsbDriverOnRollback)" = 11
+# Only an administrator's own command line sets the choice: a property that is not secure does not
+# reach the elevated part of an installation that a standard user starts.
+check "INSTALLWINUSBDRIVER is not a secure property" \
+  test -z "$(table Property | awk -F '\t' '$1 == "SecureCustomProperties"' | grep -w INSTALLWINUSBDRIVER)"
 
 # The prefix's wineserver is kept alive for the whole test.
 wineserver -p </dev/null >/dev/null 2>&1
@@ -369,38 +373,83 @@ check "self-removal: removal exits 0" \
 check_nothing_left "self-removal"
 
 # --- the WinUSB driver package turned on --------------------------------------------------------
-# Wine has no pnputil, and its powershell.exe is a stub that exits 0 and prints the arguments it
-# was given: what the installation ran is read from that line, with the installed INF's path.
+# Wine's own newdev.dll: its DiInstallDriverW succeeds without keeping a driver store, and it has
+# no DiUninstallDriverW, as Windows before 10 1703 has none. The actions say in the log what they
+# did.
 choice() { registry_entry 'HKLM\SOFTWARE\Quorlan\orvale\Services' InstallWinUsbDriver; }
-powershell_runs() {  # powershell_runs LOGNAME: the stub's lines, as Wine shows its arguments
-  sed -n 's/^[0-9a-f]*:fixme:powershell:wmain stub: //p' "$work/$1.out" | tr -d '\r'
+action_said() {  # action_said LOGNAME ACTION: the action's own lines in that installation's log
+  tr -d '\r' <"$work/$1.log" | sed -n "s/^$2: //p"
 }
-# msiexec with Wine's fixme lines of its powershell.exe on.
-traced_msiexec() { WINEDEBUG=$WINEDEBUG,fixme+powershell msiexec "$@"; }
-# As Wine prints them: each argument in L"...", a backslash doubled.
-ran_add=$(cat <<'LINE'
-L"C:\\windows\\system32\\WindowsPowerShell\\v1.0\\powershell.exe" L"-NoLogo" L"-NoProfile" L"-NonInteractive" L"-Command" L"& 'C:\\windows\\system32\\pnputil.exe' /add-driver 'C:\\Program Files\\Quorlan\\orvale\\Services\\winusb-driver\\orvale-winusb.inf' /install; if ($LASTEXITCODE -in 0, 259, 3010) { exit 0 }; exit $LASTEXITCODE"
-LINE
-)
-ran_remove=$(cat <<'LINE'
-L"C:\\windows\\system32\\WindowsPowerShell\\v1.0\\powershell.exe" L"-NoLogo" L"-NoProfile" L"-NonInteractive" L"-Command" L"$pnputil = 'C:\\windows\\system32\\pnputil.exe'; $failed = 0; Get-WindowsDriver -Online | Where-Object { $_.OriginalFileName -like '*\\orvale-winusb.inf' } | ForEach-Object { & $pnputil /delete-driver $_.Driver /uninstall; if ($LASTEXITCODE -notin 0, 3010) { $failed = 1 } }; exit $failed"
-LINE
-)
+added="The WinUSB driver package $install_dir_win\\winusb-driver\\orvale-winusb.inf is in the driver store, and installed on the matching devices plugged in now."
 check "driver on: install exits 0" \
-  test "$(traced_msiexec driver-on /i "$work/service-1.0.2.msi" INSTALLWINUSBDRIVER=1)" = 0
-check "driver on: pnputil adds the installed INF, through PowerShell" \
-  test "$(powershell_runs driver-on)" = "$ran_add"
+  test "$(msiexec driver-on /i "$work/service-1.0.2.msi" INSTALLWINUSBDRIVER=1)" = 0
+check "driver on: the native action adds the installed INF" \
+  test "$(action_said driver-on InstallWinUsbDriver)" = "$added"
 check "driver on: the choice is recorded" test "$(choice)" = 'REG_SZ 1'
 check "driver on: a repair exits 0" test \
-  "$(traced_msiexec driver-repair /i "$work/service-1.0.2.msi" REINSTALL=ALL REINSTALLMODE=vomus)" = 0
+  "$(msiexec driver-repair /i "$work/service-1.0.2.msi" REINSTALL=ALL REINSTALLMODE=vomus)" = 0
 check "driver on: a repair without the property keeps the choice and adds the package again" \
-  test "$(powershell_runs driver-repair)" = "$ran_add"
+  test "$(action_said driver-repair InstallWinUsbDriver)" = "$added"
 check "driver on: the choice stays recorded" test "$(choice)" = 'REG_SZ 1'
 registered && self_remove "self-removal with the driver package"
-check "driver on: removal exits 0" \
-  test "$(traced_msiexec driver-removal /x "$work/service-1.0.2.msi")" = 0
-check "driver on: the removal deletes every package of orvale-winusb.inf from the driver store" \
-  test "$(powershell_runs driver-removal)" = "$ran_remove"
+check "driver on: removal exits 0" test "$(msiexec driver-removal /x "$work/service-1.0.2.msi")" = 0
+check "driver on: without DiUninstallDriverW the removal goes on, and says the package stays" \
+  grep -q '^DiUninstallDriverW is missing .* stays in the driver store' \
+  <(action_said driver-removal RemoveWinUsbDriver)
 check_nothing_left "driver on"
 check "driver on: the choice's record is gone" test -z "$(choice)"
+
+# --- another folder, with a driver store ---------------------------------------------------------
+# An administrator's folder whose name holds an apostrophe and a space, and a newdev.dll that keeps
+# a driver store as Windows 10's does (tests/wine/driver_store_double.cpp), asked to report that a
+# restart is due. C:\Tools is the administrator's own, there before and after.
+cp "$store_double" "$WINEPREFIX/drive_c/windows/system32/newdev.dll"
+store=$WINEPREFIX/drive_c/windows/DriverStoreDouble
+with_store() { WINEDLLOVERRIDES="$WINEDLLOVERRIDES;newdev=n" "$@"; }
+journal() { cat "$store/journal.txt" 2>/dev/null; }
+mkdir -p "$WINEPREFIX/drive_c/Tools"
+other_dir_win="C:\\Tools\\It's here"
+other_dir="$WINEPREFIX/drive_c/Tools/It's here"
+other_inf_win="$other_dir_win\\winusb-driver\\orvale-winusb.inf"
+nothing_in_program_files() { [[ ! -e "$WINEPREFIX/drive_c/Program Files/Quorlan" ]]; }
+status=$(QWUS_DRIVER_STORE_RESTART=1 with_store msiexec elsewhere-1.0.1 /i "$work/service-1.0.1.msi" \
+  INSTALLWINUSBDRIVER=1 "INSTALLDIR=$other_dir_win\\")
+# ERROR_SUCCESS_REBOOT_REQUIRED, 3010, of which a Linux shell sees the low byte, 194.
+check "elsewhere: the install ends with 3010, the restart that the driver store asks for" \
+  test "$status" = 194
+check "elsewhere: the driver action is given the installed INF's path whole" \
+  test "$(journal)" = "DiInstallDriverW $other_inf_win"
+check "elsewhere: the driver store holds the shipped INF" \
+  cmp -s "$driver_dir/orvale-winusb.inf" "$store/orvale-winusb.inf"
+check "elsewhere: the service is installed there" \
+  cmp -s "$product_exe" "$other_dir/QuorlanWindowsUpdateService.exe"
+check "elsewhere: its package is there" cmp -s "$work/orvale-0103.dfu" "$other_dir/orvale-0103.dfu"
+check "elsewhere: nothing under Program Files\\Quorlan" nothing_in_program_files
+check_registration elsewhere "$other_dir_win"
+check_event_sources elsewhere "$other_dir_win"
+check "elsewhere: running" test "$(service_state)" = RUNNING
+
+check "elsewhere: the next release, with no INSTALLDIR given, exits 0" \
+  test "$(with_store msiexec elsewhere-1.0.2 /i "$work/service-1.0.2.msi")" = 0
+check "elsewhere: the next release is in the same folder, with only its package" \
+  test "$(cd "$other_dir" && ls -- *.dfu)" = orvale-0104.dfu
+check "elsewhere: the next release's service is there" \
+  cmp -s "$product_exe" "$other_dir/QuorlanWindowsUpdateService.exe"
+check "elsewhere: after the next release, nothing under Program Files\\Quorlan" \
+  nothing_in_program_files
+check_registration "elsewhere, next release" "$other_dir_win"
+check "elsewhere: the driver package stays in the store through the upgrade" \
+  test -e "$store/orvale-winusb.inf"
+
+check "elsewhere: removal exits 0" \
+  test "$(with_store msiexec elsewhere-removal /x "$work/service-1.0.2.msi")" = 0
+check "elsewhere: the removal takes the package out of the driver store" \
+  test ! -e "$store/orvale-winusb.inf"
+check "elsewhere: the removal gives DiUninstallDriverW the installed INF's path whole" \
+  test "$(journal | tail -n 1)" = "DiUninstallDriverW $other_inf_win"
+check "elsewhere: the removal leaves nothing in the folder" test ! -e "$other_dir"
+check "elsewhere: the administrator's C:\\Tools stays" test -d "$WINEPREFIX/drive_c/Tools"
+check_nothing_left "elsewhere"
+check "elsewhere: the folder's record is gone" \
+  test -z "$(registry_entry 'HKLM\SOFTWARE\Quorlan\orvale\Services' InstallDir)"
 finished=1
