@@ -38,10 +38,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-# No libstdc++, libgcc or winpthread DLL may be needed beside an executable. -pthread adds the
+# No libstdc++, libgcc or winpthread DLL may be needed beside an executable or a DLL (one that
+# Windows Installer loads finds nothing beside it). -pthread adds the
 # static winpthread that GCC's libstdc++ of the POSIX thread model calls into.
 # The compile flags above reach the link line too, where -nostdinc++ means nothing. GNU ld notes
 # that some type_info sections of libstdc++ "differ in size" from clang's: GCC pads them to 16
 # bytes, the contents are the same.
 set(CMAKE_EXE_LINKER_FLAGS_INIT
   "-static -pthread -L${qwus_mingw_gcc_dir} -Wno-unused-command-line-argument")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "${CMAKE_EXE_LINKER_FLAGS_INIT}")

@@ -7,19 +7,22 @@ namespace qwus {
 
 std::wstring describeError(DWORD error) {
   wchar_t number[40];
-  std::swprintf(number, sizeof number / sizeof *number, L"error %lu (0x%08lX)", error, error);
-  std::wstring text = number;
+  const int length = std::swprintf(number, sizeof number / sizeof *number, L"error %lu (0x%08lX)",
+                                   error, error);
+  std::wstring text = length > 0 ? std::wstring(number, static_cast<size_t>(length)) : L"error";
   wchar_t* message = nullptr;
   // With FORMAT_MESSAGE_ALLOCATE_BUFFER the buffer argument is where the address is written.
-  const DWORD length = FormatMessageW(
+  const DWORD said = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
-  if (length > 0 && message != nullptr) {
-    std::wstring said(message, length);
-    while (!said.empty() && (said.back() == L'\n' || said.back() == L'\r' || said.back() == L' ')) {
-      said.pop_back();
+  if (said > 0 && message != nullptr) {
+    std::wstring line(message, said);
+    // The system's sentence ends in a full stop; the caller's sentence goes on after it.
+    while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r' || line.back() == L' ' ||
+                             line.back() == L'.')) {
+      line.pop_back();
     }
-    if (!said.empty()) text += L": " + said;
+    if (!line.empty()) text += L": " + line;
   }
   if (message != nullptr) LocalFree(message);
   return text;

@@ -7,7 +7,8 @@
 
 namespace qwus {
 
-// "error N (0xXXXXXXXX): the system's text for it", or without the text where Windows has none.
+// "error N (0xXXXXXXXX): the system's text for it" (without its full stop), or without the text
+// where Windows has none.
 std::wstring describeError(DWORD error);
 
 }  // namespace qwus

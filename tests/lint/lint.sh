@@ -4,7 +4,7 @@
 #   lint.sh clang-tidy SOURCE_DIR BUILD_DIR RUN_CLANG_TIDY CLANG_TIDY [OTHER_BUILD_DIR]
 #   lint.sh cppcheck   SOURCE_DIR BUILD_DIR CPPCHECK PLATFORM
 # The files are those of BUILD_DIR/compile_commands.json under platform/, eventlog/, upgrade/,
-# service/ and tools/ that are not tests, test support or fuzzers, less those that
+# service/, tools/ and installer/ that are not tests, test support or fuzzers, less those that
 # OTHER_BUILD_DIR compiles too (clang-tidy is slow: the portable code is analysed once, with the
 # Windows build). The headers they include are analysed with them (HeaderFilterRegex in
 # .clang-tidy). Each build sees the adapters it compiles: *_posix.cpp on the host, *_win.cpp for
@@ -24,7 +24,7 @@ fi
 jq --arg root "$source_dir/" --slurpfile other <(jq '[.[].file]' "$other" 2>/dev/null || echo '[]') \
   '($other[0] // []) as $skip | [.[] | select(
     (.file | startswith($root)) and
-    (.file | ltrimstr($root) | test("^(platform|eventlog|upgrade|service|tools)/")) and
+    (.file | ltrimstr($root) | test("^(platform|eventlog|upgrade|service|tools|installer)/")) and
     (.file | test("_(test|test_support|fuzz)\\.cpp$|/tests?/") | not) and
     (.file as $file | $skip | index($file) | not))]' \
   "$database" >"$selected/compile_commands.json"
