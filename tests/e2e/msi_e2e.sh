@@ -213,9 +213,12 @@ done
 # formatted value ([...]) in its command line, where a folder's name could change what runs. The
 # base types that run a program: 2 (from the Binary table), 18 (an installed file), 34 (in a
 # folder), 50 (the program a property names).
-every_table() {
+every_table() {  # msiinfo writes the streams of the Binary table into a folder Binary where it runs
   local name
-  for name in $(msiinfo tables "$build/QuorlanWindowsUpdateService.msi"); do table "$name"; done
+  mkdir -p "$work/tables"
+  for name in $(msiinfo tables "$build/QuorlanWindowsUpdateService.msi"); do
+    (cd "$work/tables" && table "$name")
+  done
 }
 check "the build's MSI names no PowerShell in any table" \
   test "$(every_table | grep -ci powershell)" = 0
@@ -452,4 +455,21 @@ check "elsewhere: the administrator's C:\\Tools stays" test -d "$WINEPREFIX/driv
 check_nothing_left "elsewhere"
 check "elsewhere: the folder's record is gone" \
   test -z "$(registry_entry 'HKLM\SOFTWARE\Quorlan\orvale\Services' InstallDir)"
+
+# A driver store that refuses: the removal stops, says why, and leaves the product installed. (It is
+# the last removal here: Wine's rollback of a removal does not put the registry values back.)
+check "refused: install exits 0" test "$(with_store msiexec refused-install /i \
+  "$work/service-1.0.2.msi" INSTALLWINUSBDRIVER=1 "INSTALLDIR=$other_dir_win\\")" = 0
+status=$(QWUS_DRIVER_STORE_REFUSES=1 with_store msiexec refused /x "$work/service-1.0.2.msi")
+check "refused: a removal whose driver package cannot be removed fails with 1603 ($status)" \
+  test "$status" = 67
+check "refused: the removal says why" grep -q \
+  "^The WinUSB driver package .* could not be removed: DiUninstallDriverW failed with error 5 " \
+  <(action_said refused RemoveWinUsbDriver)
+check "refused: after it, still one product, 1.0.2" \
+  test "$(installed_versions)" = 1.0.2
+check "refused: after it, the service is still there" \
+  cmp -s "$product_exe" "$other_dir/QuorlanWindowsUpdateService.exe"
+check "refused: after it, the package is still in the store" \
+  test -e "$store/orvale-winusb.inf"
 finished=1

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Checks the release build's shipped files: the product within 512 KiB and the MSI within 1.5 MiB,
-# no debug sections in the shipped executable and DLL, and the product's debug information in
+# no debug sections in the shipped executable and DLLs, and the product's debug information in
 # PRODUCT.debug, which the product names in its .gnu_debuglink section; every shipped PE hardened
 # (ASLR, high-entropy VA, NX; the stack protector where there is code). Then the sizes that the
 # administrators' page gives of the MSI, the product, the tool and the tool's source folder: each
 # "about N KB" (or MB; 1 KB = 1024 bytes, as Explorer counts) within 15 % of the file's real size.
-#   check_release_files.sh OBJDUMP PRODUCT_EXE MESSAGES_DLL MSI TOOL_EXE TOOL_SOURCE_DIR ADMIN_DOC
+#   check_release_files.sh OBJDUMP PRODUCT_EXE MESSAGES_DLL ACTIONS_DLL MSI TOOL_EXE TOOL_SOURCE_DIR
+#                          ADMIN_DOC
 set -uo pipefail
-[[ $# -eq 7 ]] || { echo "usage: $0 OBJDUMP PRODUCT MESSAGES MSI TOOL TOOL_SOURCE DOC"; exit 2; }
-objdump=$1 product=$2 messages=$3 msi=$4 tool=$5 tool_source=$6 doc=$7
+[[ $# -eq 8 ]] || { echo "usage: $0 OBJDUMP PRODUCT MESSAGES ACTIONS MSI TOOL TOOL_SOURCE DOC"; exit 2; }
+objdump=$1 product=$2 messages=$3 actions=$4 msi=$5 tool=$6 tool_source=$7 doc=$8
 
 failures=0
 fail() { failures=$((failures + 1)); echo "FAILED: $*"; }
@@ -22,7 +23,7 @@ sections() { "$objdump" -h "$1" | awk '$1 ~ /^[0-9]+$/ { print $2 }'; }
 
 within "$product" 524288
 within "$msi" 1572864
-for file in "$product" "$messages"; do
+for file in "$product" "$messages" "$actions"; do
   # A file objdump cannot read has no sections to list, which must not pass for "no debug sections".
   if ! all=$(sections "$file") || [[ -z $all ]]; then
     fail "cannot read the sections of $file"
@@ -45,14 +46,14 @@ fi
 # Every shipped PE loads at a random address, 64-bit randomised (high-entropy VA), with no code
 # run from data pages (NX); those with code carry the stack protector, whose failure routine their
 # debug files name. The message DLL has no code to protect: no entry point and no imports.
-for file in "$product" "$messages" "$tool"; do
+for file in "$product" "$messages" "$actions" "$tool"; do
   flags=$("$objdump" -p "$file" 2>/dev/null | sed -n '/^DllCharacteristics/,/^SizeOfStackReserve/p')
   for flag in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT; do
     if grep -qw "$flag" <<<"$flags"; then ok "$(basename "$file"): $flag"
     else fail "$(basename "$file") is not marked $flag"; fi
   done
 done
-for file in "$product" "$tool"; do
+for file in "$product" "$actions" "$tool"; do
   symbols=$("$objdump" -t "$file.debug" 2>/dev/null)
   if grep -qw __stack_chk_fail <<<"$symbols"; then
     ok "$(basename "$file") is built with the stack protector"

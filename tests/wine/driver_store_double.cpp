@@ -4,7 +4,8 @@
 // INF's own name, and DiUninstallDriverW deletes that copy, failing as Windows does
 // (ERROR_DRIVER_PACKAGE_NOT_IN_STORE) when there is none. Each call appends "FUNCTION PATH" to
 // journal.txt in that folder (UTF-8), so a test reads exactly which path reached it. With
-// QWUS_DRIVER_STORE_RESTART=1 in the environment, both report that a restart is needed.
+// QWUS_DRIVER_STORE_RESTART=1 in the environment, both report that a restart is needed; with
+// QWUS_DRIVER_STORE_REFUSES=1, DiUninstallDriverW fails with ERROR_ACCESS_DENIED and keeps the copy.
 #include <windows.h>
 
 #include <string>
@@ -45,11 +46,13 @@ void journal(const char* function, const wchar_t* inf) {
   CloseHandle(file);
 }
 
-void reportRestart(BOOL* needReboot) {
+bool asked(const wchar_t* variable) {
   wchar_t value[8] = L"";
-  const bool restart = GetEnvironmentVariableW(L"QWUS_DRIVER_STORE_RESTART", value, 8) == 1 &&
-                       value[0] == L'1';
-  if (needReboot != nullptr) *needReboot = restart ? TRUE : FALSE;
+  return GetEnvironmentVariableW(variable, value, 8) == 1 && value[0] == L'1';
+}
+
+void reportRestart(BOOL* needReboot) {
+  if (needReboot != nullptr) *needReboot = asked(L"QWUS_DRIVER_STORE_RESTART") ? TRUE : FALSE;
 }
 
 }  // namespace
@@ -67,6 +70,10 @@ extern "C" __declspec(dllexport) BOOL WINAPI DiUninstallDriverW(HWND, const wcha
   journal("DiUninstallDriverW", inf);
   if (GetFileAttributesW(inf) == INVALID_FILE_ATTRIBUTES) {
     SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  if (asked(L"QWUS_DRIVER_STORE_REFUSES")) {
+    SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
   if (!DeleteFileW(storedCopy(inf).c_str())) {
