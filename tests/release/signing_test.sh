@@ -5,7 +5,7 @@
 # foreign-signed files fail, and that a failed or interrupted signing leaves the file as it was.
 # Then builds what ships in a scratch build folder with the build's own signing options
 # (QWUS_SIGN_PKCS12, QWUS_SIGN_PASSWORD_FILE, QWUS_SIGN_TIMESTAMP, the latter a timestamp
-# authority of this run) and verifies the signed executable, DLL, driver catalog and MSI.
+# authority of this run) and verifies the signed executable, DLLs, driver catalog and MSI.
 #   signing_test.sh BUILD_DIR PRODUCT_EXE MESSAGES_DLL CMAKE TOOLCHAIN_FILE
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -142,7 +142,8 @@ timestamped() {  # timestamped FILE: signed by the test signer, countersigned by
     grep -qx 'Timestamp Server Signature verification: ok' <<<"$report"
 }
 for file in service/QuorlanWindowsUpdateService.exe eventlog/messages/QuorlanEventMessages.dll \
-    dfu-util/dfu-util.exe winusb-driver/orvale-winusb.cat QuorlanWindowsUpdateService.msi; do
+    installer/QuorlanDriverActions.dll dfu-util/dfu-util.exe winusb-driver/orvale-winusb.cat \
+    QuorlanWindowsUpdateService.msi; do
   check "the build's $(basename "$file") verifies, with its timestamp" timestamped "signed-build/$file"
 done
 check "the build's MSI extracts" bash -c \
@@ -152,6 +153,11 @@ for file in service/QuorlanWindowsUpdateService.exe dfu-util/dfu-util.exe \
   check "the build's MSI carries its signed $(basename "$file")" \
     cmp "$(find signed-extracted -name "$(basename "$file")")" "signed-build/$file"
 done
+# The driver actions travel in the Binary table, which msiinfo writes out as Binary/NAME.
+check "the build's MSI carries its signed QuorlanDriverActions.dll in its Binary table" bash -c \
+  'mkdir -p signed-binary && cd signed-binary &&
+   msiinfo export ../signed-build/QuorlanWindowsUpdateService.msi Binary >/dev/null &&
+   cmp Binary/Binary.DriverActions ../signed-build/installer/QuorlanDriverActions.dll'
 
 echo "$failures failed (logs in $work)"
 [[ $failures -eq 0 ]]
