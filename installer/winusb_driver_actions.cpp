@@ -35,7 +35,7 @@ class MsiRecord {
 };
 
 // Writes `line` into the installation's log.
-void log(MSIHANDLE session, const std::wstring& line) {
+void logLine(MSIHANDLE session, const std::wstring& line) {
   const MsiRecord record(0);
   if (record.get() == 0) return;
   MsiRecordSetStringW(record.get(), 0, line.c_str());
@@ -62,11 +62,11 @@ UINT changeDriverStore(MSIHANDLE session, const wchar_t* action, Change change) 
   try {
     const std::wstring inf = customActionData(session);
     if (inf.empty()) {
-      log(session, std::wstring(action) + L": no INF named in CustomActionData");
+      logLine(session, std::wstring(action) + L": no INF named in CustomActionData");
       return ERROR_INSTALL_FAILURE;
     }
     const DriverStoreOutcome outcome = change(inf);
-    log(session, std::wstring(action) + L": " + outcome.report);
+    logLine(session, std::wstring(action) + L": " + outcome.report);
     if (outcome.succeeded && outcome.restartNeeded) GlobalAddAtomW(kRestartAtom);
     return outcome.succeeded ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
   } catch (...) {
@@ -110,7 +110,7 @@ extern "C" __declspec(dllexport) UINT __stdcall ForgetWinUsbDriverRestart(MSIHAN
 extern "C" __declspec(dllexport) UINT __stdcall RequestWinUsbDriverRestart(MSIHANDLE session) {
   try {
     if (!qwus::takeRestartAtom()) return ERROR_SUCCESS;
-    qwus::log(session, L"RequestWinUsbDriverRestart: the driver store asks for a restart");
+    qwus::logLine(session, L"RequestWinUsbDriverRestart: the driver store asks for a restart");
     return MsiSetMode(session, MSIRUNMODE_REBOOTATEND, TRUE) == ERROR_SUCCESS
                ? ERROR_SUCCESS
                : ERROR_INSTALL_FAILURE;
