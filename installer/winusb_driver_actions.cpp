@@ -2,8 +2,9 @@
 // and remove it, exported for Windows Installer, and the restart that either may leave due.
 //
 // The deferred actions read the installed INF's full path from CustomActionData, which the MSI
-// sets from [#WinUsbDriverInfFile]: the path reaches DiInstallDriverW as a string, never through
-// a command line, so no folder name can change what runs. A deferred action cannot ask Windows
+// sets to [WinUsbDriverFolder]orvale-winusb.inf (a file's own [#key] is blank while its component
+// is being removed): the path reaches newdev.dll as a string, never through a command line, so no
+// folder name can change what runs. A deferred action cannot ask Windows
 // Installer for a restart itself (MsiSetMode is not available to it), so it leaves a global atom
 // that the immediate action after InstallFinalize turns into MSIRUNMODE_REBOOTATEND, as WiX's
 // CheckRebootRequired does: msiexec then ends with 3010 (ERROR_SUCCESS_REBOOT_REQUIRED).
