@@ -406,7 +406,8 @@ check "driver on: the choice's record is gone" test -z "$(choice)"
 # An administrator's folder whose name holds an apostrophe and a space, and a newdev.dll that keeps
 # a driver store as Windows 10's does (tests/wine/driver_store_double.cpp), asked to report that a
 # restart is due. C:\Tools is the administrator's own, there before and after.
-cp "$store_double" "$WINEPREFIX/drive_c/windows/system32/newdev.dll"
+check "the driver store stand-in goes into the prefix's System32" \
+  cp "$store_double" "$WINEPREFIX/drive_c/windows/system32/newdev.dll"
 store=$WINEPREFIX/drive_c/windows/DriverStoreDouble
 with_store() { WINEDLLOVERRIDES="$WINEDLLOVERRIDES;newdev=n" "$@"; }
 journal() { cat "$store/journal.txt" 2>/dev/null; }
