@@ -444,6 +444,12 @@ check "elsewhere: after the next release, nothing under Program Files\\Quorlan" 
 check_registration "elsewhere, next release" "$other_dir_win"
 check "elsewhere: the driver package stays in the store through the upgrade" \
   test -e "$store/orvale-winusb.inf"
+rm -f "$other_dir/QuorlanEventMessages.dll"
+check "elsewhere: a repair, with no INSTALLDIR given, exits 0" test \
+  "$(with_store msiexec elsewhere-repair /i "$work/service-1.0.2.msi" REINSTALL=ALL REINSTALLMODE=vomus)" = 0
+check "elsewhere: the repair puts a missing file back in the same folder" \
+  cmp -s "$messages_dll" "$other_dir/QuorlanEventMessages.dll"
+check "elsewhere: after the repair, nothing under Program Files\\Quorlan" nothing_in_program_files
 
 check "elsewhere: removal exits 0" \
   test "$(with_store msiexec elsewhere-removal /x "$work/service-1.0.2.msi")" = 0
