@@ -82,9 +82,9 @@ DriverStoreOutcome removeDriverPackage(const std::wstring& infPath) {
   if (uninstall == nullptr) {
     // Removing the product must not depend on it: the package only stays behind.
     return {true, false,
-            L"DiUninstallDriverW is missing (Windows 10 version 1703 and later have it): the WinUSB "
-            L"driver package " + infPath + L" stays in the driver store. An administrator removes "
-            L"it with pnputil."};
+            L"DiUninstallDriverW is missing (Windows 10 version 1703 and later have it): the "
+            L"WinUSB driver package " + infPath + L" stays in the driver store. An administrator "
+            L"removes it with pnputil."};
   }
   BOOL restart = FALSE;
   if (!uninstall(nullptr, infPath.c_str(), 0, &restart)) {

@@ -246,13 +246,17 @@ check "the build's MSI: choice, removal, files, rollback, adding, restart, in th
   driver_actions_in_order
 # wixl writes Execute="rollback" as an immediate action, which would remove the package while the
 # installer plans; build-msi sets the rollback bit (256) and the in-script bit (1024).
-rollback_bits() { table CustomAction | awk -F '\t' -v a="$1" '$1 == a { print int($2 / 256) % 2 int($2 / 1024) % 2 }'; }
+rollback_bits() {
+  table CustomAction |
+    awk -F '\t' -v a="$1" '$1 == a { print int($2 / 256) % 2 int($2 / 1024) % 2 }'
+}
 check "the build's MSI removes the package on rollback only" \
   test "$(rollback_bits RemoveWinUsbDriverOnRollback)" = 11
 # Only an administrator's own command line sets the choice: a property that is not secure does not
 # reach the elevated part of an installation that a standard user starts.
+secure_properties() { table Property | awk -F '\t' '$1 == "SecureCustomProperties" { print $2 }'; }
 check "INSTALLWINUSBDRIVER is not a secure property" \
-  test -z "$(table Property | awk -F '\t' '$1 == "SecureCustomProperties"' | grep -w INSTALLWINUSBDRIVER)"
+  test -z "$(secure_properties | grep -w INSTALLWINUSBDRIVER)"
 
 # The prefix's wineserver is kept alive for the whole test.
 wineserver -p </dev/null >/dev/null 2>&1
@@ -383,7 +387,8 @@ choice() { registry_entry 'HKLM\SOFTWARE\Quorlan\orvale\Services' InstallWinUsbD
 action_said() {  # action_said LOGNAME ACTION: the action's own lines in that installation's log
   tr -d '\r' <"$work/$1.log" | sed -n "s/^$2: //p"
 }
-added="The WinUSB driver package $install_dir_win\\winusb-driver\\orvale-winusb.inf is in the driver store, and installed on the matching devices plugged in now."
+added="The WinUSB driver package $install_dir_win\\winusb-driver\\orvale-winusb.inf is in the"
+added+=" driver store, and installed on the matching devices plugged in now."
 check "driver on: install exits 0" \
   test "$(msiexec driver-on /i "$work/service-1.0.2.msi" INSTALLWINUSBDRIVER=1)" = 0
 check "driver on: the native action adds the installed INF" \
@@ -416,8 +421,8 @@ other_dir_win="C:\\Tools\\It's here"
 other_dir="$WINEPREFIX/drive_c/Tools/It's here"
 other_inf_win="$other_dir_win\\winusb-driver\\orvale-winusb.inf"
 nothing_in_program_files() { [[ ! -e "$WINEPREFIX/drive_c/Program Files/Quorlan" ]]; }
-status=$(QWUS_DRIVER_STORE_RESTART=1 with_store msiexec elsewhere-1.0.1 /i "$work/service-1.0.1.msi" \
-  INSTALLWINUSBDRIVER=1 "INSTALLDIR=$other_dir_win\\")
+status=$(QWUS_DRIVER_STORE_RESTART=1 with_store msiexec elsewhere-1.0.1 /i \
+  "$work/service-1.0.1.msi" INSTALLWINUSBDRIVER=1 "INSTALLDIR=$other_dir_win\\")
 # ERROR_SUCCESS_REBOOT_REQUIRED, 3010, of which a Linux shell sees the low byte, 194.
 check "elsewhere: the install ends with 3010, the restart that the driver store asks for" \
   test "$status" = 194
@@ -445,8 +450,8 @@ check_registration "elsewhere, next release" "$other_dir_win"
 check "elsewhere: the driver package stays in the store through the upgrade" \
   test -e "$store/orvale-winusb.inf"
 rm -f "$other_dir/QuorlanEventMessages.dll"
-check "elsewhere: a repair, with no INSTALLDIR given, exits 0" test \
-  "$(with_store msiexec elsewhere-repair /i "$work/service-1.0.2.msi" REINSTALL=ALL REINSTALLMODE=vomus)" = 0
+check "elsewhere: a repair, with no INSTALLDIR given, exits 0" test "$(with_store msiexec \
+  elsewhere-repair /i "$work/service-1.0.2.msi" REINSTALL=ALL REINSTALLMODE=vomus)" = 0
 check "elsewhere: the repair puts a missing file back in the same folder" \
   cmp -s "$messages_dll" "$other_dir/QuorlanEventMessages.dll"
 check "elsewhere: after the repair, nothing under Program Files\\Quorlan" nothing_in_program_files

@@ -8,7 +8,8 @@
 #   check_release_files.sh OBJDUMP PRODUCT_EXE MESSAGES_DLL ACTIONS_DLL MSI TOOL_EXE TOOL_SOURCE_DIR
 #                          ADMIN_DOC
 set -uo pipefail
-[[ $# -eq 8 ]] || { echo "usage: $0 OBJDUMP PRODUCT MESSAGES ACTIONS MSI TOOL TOOL_SOURCE DOC"; exit 2; }
+[[ $# -eq 8 ]] ||
+  { echo "usage: $0 OBJDUMP PRODUCT MESSAGES ACTIONS MSI TOOL TOOL_SOURCE DOC"; exit 2; }
 objdump=$1 product=$2 messages=$3 actions=$4 msi=$5 tool=$6 tool_source=$7 doc=$8
 
 failures=0

@@ -5,7 +5,8 @@
 // (ERROR_DRIVER_PACKAGE_NOT_IN_STORE) when there is none. Each call appends "FUNCTION PATH" to
 // journal.txt in that folder (UTF-8), so a test reads exactly which path reached it. With
 // QWUS_DRIVER_STORE_RESTART=1 in the environment, both report that a restart is needed; with
-// QWUS_DRIVER_STORE_REFUSES=1, DiUninstallDriverW fails with ERROR_ACCESS_DENIED and keeps the copy.
+// QWUS_DRIVER_STORE_REFUSES=1, DiUninstallDriverW fails with ERROR_ACCESS_DENIED and keeps the
+// copy.
 #include <windows.h>
 
 #include <string>
