@@ -41,8 +41,8 @@ class NewDev {
 // The Windows SDK's setupapi.h defines it; MinGW-w64's does not.
 constexpr DWORD kDriverPackageNotInStore = 0xE0000302;  // ERROR_DRIVER_PACKAGE_NOT_IN_STORE
 
-using DiInstallDriverFunction = BOOL(WINAPI*)(HWND, const wchar_t*, DWORD, BOOL*);
-using DiUninstallDriverFunction = BOOL(WINAPI*)(HWND, const wchar_t*, DWORD, BOOL*);
+// DiInstallDriverW and DiUninstallDriverW: parent window, INF path, flags, restart needed.
+using DriverFunction = BOOL(WINAPI*)(HWND, const wchar_t*, DWORD, BOOL*);
 
 DriverStoreOutcome failed(std::wstring report) { return {false, false, std::move(report)}; }
 
@@ -60,7 +60,7 @@ std::wstring restartNote(bool restartNeeded) {
 DriverStoreOutcome addDriverPackage(const std::wstring& infPath) {
   const NewDev newDev;
   if (!newDev.loaded()) return noNewDev(newDev);
-  const auto install = newDev.find<DiInstallDriverFunction>("DiInstallDriverW");
+  const auto install = newDev.find<DriverFunction>("DiInstallDriverW");
   if (install == nullptr) return failed(L"newdev.dll has no DiInstallDriverW");
   BOOL restart = FALSE;
   if (!install(nullptr, infPath.c_str(), 0, &restart)) {
@@ -78,7 +78,7 @@ DriverStoreOutcome addDriverPackage(const std::wstring& infPath) {
 DriverStoreOutcome removeDriverPackage(const std::wstring& infPath) {
   const NewDev newDev;
   if (!newDev.loaded()) return noNewDev(newDev);
-  const auto uninstall = newDev.find<DiUninstallDriverFunction>("DiUninstallDriverW");
+  const auto uninstall = newDev.find<DriverFunction>("DiUninstallDriverW");
   if (uninstall == nullptr) {
     // Removing the product must not depend on it: the package only stays behind.
     return {true, false,

@@ -58,8 +58,8 @@ std::wstring customActionData(MSIHANDLE session) {
 }
 
 // Runs `change` on the INF that CustomActionData names and says in the log what it came to.
-template <typename Change>
-UINT changeDriverStore(MSIHANDLE session, const wchar_t* action, Change change) {
+UINT changeDriverStore(MSIHANDLE session, const wchar_t* action,
+                       DriverStoreOutcome (*change)(const std::wstring&)) {
   try {
     const std::wstring inf = customActionData(session);
     if (inf.empty()) {

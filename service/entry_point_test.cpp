@@ -2,6 +2,7 @@
 #include "service/entry_point.h"
 
 #include <map>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -31,15 +32,17 @@ constexpr auto S = EventType::Success;
 // to access mask. Empty when the text does not parse.
 std::map<std::wstring, std::uint32_t> rightsBySid(const std::u16string& sddl) {
   std::map<std::wstring, std::uint32_t> rights;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PSECURITY_DESCRIPTOR raw = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          reinterpret_cast<const wchar_t*>(sddl.c_str()), SDDL_REVISION_1, &descriptor, nullptr)) {
+          reinterpret_cast<const wchar_t*>(sddl.c_str()), SDDL_REVISION_1, &raw, nullptr)) {
     return rights;
   }
+  const std::unique_ptr<void, decltype(&LocalFree)> descriptor(raw, &LocalFree);
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
   PACL dacl = nullptr;
-  if (GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) && present && dacl) {
+  if (GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) && present &&
+      dacl) {
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
       void* ace = nullptr;
       if (!GetAce(dacl, i, &ace)) continue;
@@ -47,12 +50,11 @@ std::map<std::wstring, std::uint32_t> rightsBySid(const std::u16string& sddl) {
       if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
       wchar_t* sid = nullptr;
       if (ConvertSidToStringSidW(&allowed->SidStart, &sid)) {
-        rights[sid] |= allowed->Mask;
-        LocalFree(sid);
+        const std::unique_ptr<wchar_t, decltype(&LocalFree)> text(sid, &LocalFree);
+        rights[text.get()] |= allowed->Mask;
       }
     }
   }
-  LocalFree(descriptor);
   return rights;
 }
 #endif
